@@ -1,0 +1,18 @@
+# The strict warning set, applied per target (never globally) so that third-party code is
+# compiled with its own flags.
+function(quendal_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 /permissive-)
+        if(QUENDAL_WERROR)
+            target_compile_options(${target} PRIVATE /WX)
+        endif()
+        return()
+    endif()
+    target_compile_options(${target} PRIVATE
+        -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wold-style-cast
+        -Woverloaded-virtual -Wnon-virtual-dtor -Wcast-qual -Wformat=2
+        -Wimplicit-fallthrough -Wnull-dereference -Wundef)
+    if(QUENDAL_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+endfunction()

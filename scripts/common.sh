@@ -1,0 +1,61 @@
+# Shared by the project's scripts: package installation and timed stages.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_ROOT="${QUENDAL_BUILD_ROOT:-$ROOT/build}"
+JOBS="${QUENDAL_JOBS:-$(nproc)}"
+
+# Debian packages each part of the work needs.
+PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
+PKG_TEST=(libgtest-dev libgmock-dev)
+PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev)
+
+# Installs the packages that are missing, with sudo when not root. Quick when all are there.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+STAGE_LOG=()
+# Runs a command as a named stage and records how long it took.
+stage() {
+    local name="$1"
+    shift
+    local start end
+    start=$(date +%s)
+    echo "=== $name"
+    "$@"
+    end=$(date +%s)
+    STAGE_LOG+=("$(printf '%-40s %5ss' "$name" "$((end - start))")")
+    echo "=== $name: $((end - start))s"
+}
+
+print_stages() {
+    echo "=== Stage durations"
+    printf '%s\n' "${STAGE_LOG[@]}"
+}
+
+launcher_args() {
+    command -v ccache >/dev/null && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+}
+
+# configure NAME [cmake args...]: configures build/NAME with Ninja.
+configure() {
+    local name="$1"
+    shift
+    cmake -S "$ROOT" -B "$BUILD_ROOT/$name" -G Ninja $(launcher_args) "$@" >/dev/null
+}
+
+build() {
+    cmake --build "$BUILD_ROOT/$1" -j "$JOBS"
+}
