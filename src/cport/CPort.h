@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace cport {
 
@@ -206,8 +207,14 @@ public:
     explicit TCustomComPort(TComponent* AOwner);
     ~TCustomComPort() override;
 
+    // Update bracket: inside it no setting reaches the device; leaving the outermost one
+    // applies all settings of an open port once.
+    void BeginUpdate();
+    void EndUpdate();
+
     // Settings.
     const std::string& Port() const { return FPort; }
+    void SetPort(const std::string& AValue);
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate AValue);
     std::int32_t CustomBaudRate() const { return FCustomBaudRate; }

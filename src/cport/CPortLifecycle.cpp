@@ -39,6 +39,25 @@ void TCustomComPort::ApplyBufferSettings() {
     if (!CanApply()) return;
 }
 
+void TCustomComPort::BeginUpdate() {
+    ++FUpdateCount;
+}
+
+void TCustomComPort::EndUpdate() {
+    if (FUpdateCount <= 0) return;
+    --FUpdateCount;
+    if (FUpdateCount == 0) {
+        ApplyBufferSettings();
+        ApplyControlBlock();
+        ApplyTimeoutSettings();
+    }
+}
+
+void TCustomComPort::SetPort(const std::string& AValue) {
+    if (FPort == AValue) return;
+    FPort = AValue;
+}
+
 template <typename T>
 void TCustomComPort::SetControlSetting(T& AField, T AValue) {
     if (AField == AValue) return;
