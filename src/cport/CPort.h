@@ -3,9 +3,11 @@
 
 #include "CPortTypes.h"
 #include "Component.h"
+#include "MainThread.h"
 #include "platform/ComPlatform.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -200,20 +202,223 @@ private:
     char FXoffChar = 19;
 };
 
+// --- Events, links and operation records ----------------------------------------------------
+
+using TNotifyEvent = std::function<void(TObject* ASender)>;
+using TRxCharEvent = std::function<void(TObject* ASender, std::int32_t ACount)>;
+// ABuffer points at ACount raw bytes, not terminated.
+using TRxBufEvent = std::function<void(TObject* ASender, const char* ABuffer, std::int32_t ACount)>;
+using TComSignalEvent = std::function<void(TObject* ASender, bool AOnOff)>;
+using TComErrorEvent = std::function<void(TObject* ASender, TComErrors AErrors)>;
+
+// The operating system's event mask for a set of events, and back; bits without a member are
+// dropped.
+std::uint32_t EventsToMask(TComEvents AEvents);
+TComEvents MaskToEvents(std::uint32_t AMask);
+
+// The message that carries one event code to the port's hidden event window.
+inline constexpr std::uint32_t WM_PORTEVENT = 0x0400 + 1;
+
+// A message delivered to a window procedure; Result is what the procedure answers.
+struct TMessage {
+    std::uint32_t Msg = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+    std::intptr_t Result = 0;
+};
+
+// The record of one overlapped read or write. Whoever holds the pointer owns the record:
+// EnsureAsync creates it, FreeAsync destroys it; it can be reused for any number of operations.
+struct TCPortAsync {
+    TOverlapped Overlapped; // its hEvent is the record's manual-reset completion event
+    TOperationKind Kind = okWrite;
+    std::unique_ptr<char[]> Data; // a write's copy of its bytes, or ReadStr's receive block
+    std::int32_t Size = 0;
+};
+using PCPortAsync = TCPortAsync*;
+
+// Creates a record (completion event signalled, no data) if APtr is null.
+void EnsureAsync(PCPortAsync& APtr);
+// Destroys the record with its event and data block, and sets APtr to null.
+void FreeAsync(PCPortAsync& APtr);
+// Prepares a record for an operation: kind, a fresh data block of ACount bytes (none for 0 or
+// less) filled from ASource when given, and size. The record must exist.
+void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr);
+// The error code for a failed operation of the record: cpeWriteFile, cpeReadFile or 0.
+std::int32_t AsyncFailureCode(PCPortAsync APtr);
+
+// What a link hears about.
+enum TLinkNotice : std::uint8_t {
+    lnConn,
+    lnCTS,
+    lnDSR,
+    lnRLSD,
+    lnRing,
+    lnRx,
+    lnTx,
+    lnTxEmpty,
+    lnRxFlag
+};
+
+// An observer through which another component listens to a port. Whoever creates a link owns
+// it and unregisters it before freeing it. A link that wants received buffers should assign
+// OnRxBuf before it registers. The sender of every handler is the port.
+class TComLink : public TObject {
+public:
+    const TComSignalEvent& OnConn() const { return FOnConn; }
+    void SetOnConn(TComSignalEvent AValue) { FOnConn = std::move(AValue); }
+    const TRxBufEvent& OnRxBuf() const { return FOnRxBuf; }
+    void SetOnRxBuf(TRxBufEvent AValue) { FOnRxBuf = std::move(AValue); }
+    const TRxBufEvent& OnTxBuf() const { return FOnTxBuf; }
+    void SetOnTxBuf(TRxBufEvent AValue) { FOnTxBuf = std::move(AValue); }
+    const TNotifyEvent& OnTxEmpty() const { return FOnTxEmpty; }
+    void SetOnTxEmpty(TNotifyEvent AValue) { FOnTxEmpty = std::move(AValue); }
+    const TNotifyEvent& OnRxFlag() const { return FOnRxFlag; }
+    void SetOnRxFlag(TNotifyEvent AValue) { FOnRxFlag = std::move(AValue); }
+    const TComSignalEvent& OnCTSChange() const { return FOnCTSChange; }
+    void SetOnCTSChange(TComSignalEvent AValue) { FOnCTSChange = std::move(AValue); }
+    const TComSignalEvent& OnDSRChange() const { return FOnDSRChange; }
+    void SetOnDSRChange(TComSignalEvent AValue) { FOnDSRChange = std::move(AValue); }
+    const TComSignalEvent& OnRLSDChange() const { return FOnRLSDChange; }
+    void SetOnRLSDChange(TComSignalEvent AValue) { FOnRLSDChange = std::move(AValue); }
+    const TNotifyEvent& OnRing() const { return FOnRing; }
+    void SetOnRing(TNotifyEvent AValue) { FOnRing = std::move(AValue); }
+    const TComSignalEvent& OnTx() const { return FOnTx; }
+    void SetOnTx(TComSignalEvent AValue) { FOnTx = std::move(AValue); }
+    const TComSignalEvent& OnRx() const { return FOnRx; }
+    void SetOnRx(TComSignalEvent AValue) { FOnRx = std::move(AValue); }
+
+private:
+    TComSignalEvent FOnConn;
+    TRxBufEvent FOnRxBuf;
+    TRxBufEvent FOnTxBuf;
+    TNotifyEvent FOnTxEmpty;
+    TNotifyEvent FOnRxFlag;
+    TComSignalEvent FOnCTSChange;
+    TComSignalEvent FOnDSRChange;
+    TComSignalEvent FOnRLSDChange;
+    TNotifyEvent FOnRing;
+    TComSignalEvent FOnTx;
+    TComSignalEvent FOnRx;
+};
+
+// The event thread of an open port: asks the device for the port's events, waits for them and
+// hands each set that arrives to the port's owner by the port's SyncMethod.
+class TComThread : public TThread {
+public:
+    // Creates the thread for an open port, sets the device's event mask and starts it.
+    explicit TComThread(TCustomComPort* AComPort);
+    // Stops the thread and waits for its end; on the GUI thread a hand-over in flight is
+    // served meanwhile.
+    ~TComThread() override;
+
+protected:
+    void Execute() override;
+
+private:
+    void SignalStop();
+    void DeliverEvents();
+    void SendEventCodes();
+    void RunEvents();
+
+    TCustomComPort* FComPort;
+    THandle FStopEvent = 0;
+    TComEvents FEvents;
+};
+
 // --- The port -------------------------------------------------------------------------------
 
 class TCustomComPort : public TComponent {
 public:
     explicit TCustomComPort(TComponent* AOwner);
+    // Runs the close sequence; see the definition for why it swallows errors.
     ~TCustomComPort() override;
+
+    // Opens the port if Connected was stored as true; a failure goes to the application's
+    // exception report and the port stays closed.
+    void Loaded() override;
 
     // Update bracket: inside it no setting reaches the device; leaving the outermost one
     // applies all settings of an open port once.
     void BeginUpdate();
     void EndUpdate();
 
-    // Settings.
+    // Opens the device, applies all settings and starts event delivery. Raises EComPort code
+    // 1 when the device cannot be opened, 9, 7 or 8 when it refuses the settings (the port is
+    // then closed again). Nothing happens on an open port or while designing.
+    void Open();
+    // Stops event delivery, aborts pending transfers and closes the device.
+    void Close();
+
+    // --- Transfers and line control ---
+    // Bytes written; in overlapped mode it can be fewer than ACount when the write timeout
+    // ends the write. In non-overlapped mode failures are counted in SyncWriteErrors and give
+    // 0, and a port that is not open gives 0.
+    std::int32_t Write(const void* ABuffer, std::int32_t ACount);
+    std::int32_t WriteStr(const std::string& AStr);
+    // Bytes read into ABuffer, as the device's read timeouts allow (by default what is queued).
+    std::int32_t Read(void* ABuffer, std::int32_t ACount);
+    // AStr becomes the bytes read, at most ACount.
+    std::int32_t ReadStr(std::string& AStr, std::int32_t ACount);
+
+    // Overlapped operations on a record the caller owns (EnsureAsync ... FreeAsync). They
+    // return the bytes transferred at once, 0 while the operation runs. The source of a write
+    // and the destination of a read must stay untouched until the operation has completed.
+    // A null record raises EComPort code 4.
+    std::int32_t WriteAsync(const void* ABuffer, std::int32_t ACount, PCPortAsync& AAsyncPtr);
+    std::int32_t WriteStrAsync(const std::string& AStr, PCPortAsync& AAsyncPtr);
+    std::int32_t ReadAsync(void* ABuffer, std::int32_t ACount, PCPortAsync& AAsyncPtr);
+    // AStr gets the length ACount; shorten it to what WaitForAsync returns.
+    std::int32_t ReadStrAsync(std::string& AStr, std::int32_t ACount, PCPortAsync& AAsyncPtr);
+    // Waits for the record's operation and returns its byte count; raises code 2 (write) or
+    // 3 (read) when it failed.
+    std::int32_t WaitForAsync(PCPortAsync& AAsyncPtr);
+    // Whether the record's operation has completed; raises code 6 when it failed.
+    bool IsAsyncCompleted(PCPortAsync AAsyncPtr);
+
+    std::int32_t InputCount();
+    std::int32_t OutputCount();
+    TComSignals Signals();
+    TComStateFlags StateFlags();
+    // The line errors since the last status query; parity errors only while Parity.Check.
+    TComErrors LastErrors();
+    void SetDTR(bool AOnOff);
+    void SetRTS(bool AOnOff);
+    void SetXonXoff(bool AOnOff);
+    void SetBreak(bool AOnOff);
+    void ClearBuffer(bool AInput, bool AOutput);
+    // Sends ACh ahead of any queued output.
+    void TransmitChar(char ACh);
+    // Ends every pending read and write of the port (overlapped mode only).
+    void AbortAllAsync();
+    // Waits in the calling thread for one of AEvents, for AStopEvent (0 for none) or for
+    // ATimeout milliseconds (-1: no limit); AEvents becomes the events that occurred. Refused
+    // with code 20 while the port has an event thread.
+    void WaitForEvent(TComEvents& AEvents, THandle AStopEvent, std::int32_t ATimeout);
+
+    bool InputCountNotSupported() const { return FInputCountNotSupported; }
+    void SetInputCountNotSupported(bool AValue) { FInputCountNotSupported = AValue; }
+    bool ReadAsyncExceptionsEnabled() const { return FReadAsyncExceptionsEnabled; }
+    void SetReadAsyncExceptionsEnabled(bool AValue) { FReadAsyncExceptionsEnabled = AValue; }
+    std::int32_t ReadAsyncErrorCount() const { return FReadAsyncErrorCount; }
+    void SetReadAsyncErrorCount(std::int32_t AValue) { FReadAsyncErrorCount = AValue; }
+    std::uint32_t ReadAsyncLastError() const { return FReadAsyncLastError; }
+    void SetReadAsyncLastError(std::uint32_t AValue) { FReadAsyncLastError = AValue; }
+    std::int32_t SyncWriteErrors() const { return FSyncWriteErrors; }
+
+    // --- Links ---
+    // Raise EComPort code 18 for a link already registered, or not registered.
+    void RegisterLink(TComLink* AComLink);
+    void UnRegisterLink(TComLink* AComLink);
+
+    // --- Settings ---
+    bool Connected() const { return FConnected; }
+    // While designing or loading only stored; otherwise true opens and false closes.
+    void SetConnected(bool AValue);
+    // The open device; InvalidHandle whenever the port is not open.
+    THandle Handle() const { return FHandle; }
     const std::string& Port() const { return FPort; }
+    // A new name on an open port closes it and opens it again under that name.
     void SetPort(const std::string& AValue);
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate AValue);
@@ -227,16 +432,23 @@ public:
     void SetDiscardNull(bool AValue);
     char EventChar() const { return FEventChar; }
     void SetEventChar(char AValue);
+    // Takes effect at the next Open.
     TComEvents Events() const { return FEvents; }
     void SetEvents(TComEvents AValue) { FEvents = AValue; }
     TStoredProps StoredProps() const { return FStoredProps; }
     void SetStoredProps(TStoredProps AValue) { FStoredProps = AValue; }
+    // Both raise EComPort code 14 for a new value while the port is open.
     TSyncMethod SyncMethod() const { return FSyncMethod; }
+    void SetSyncMethod(TSyncMethod AValue);
     TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
-    bool TriggersOnRxChar() const { return FTriggersOnRxChar; }
+    void SetEventThreadPriority(TThreadPriority AValue);
+    // Raises EComPort code 22 while a registered link wants received buffers.
+    // Reads false while a registered link wants received buffers.
+    bool TriggersOnRxChar() const { return FTriggersOnRxChar && !FHasLink; }
+    void SetTriggersOnRxChar(bool AValue);
+    // Ignored while the port is open.
     bool Overlapped() const { return FOverlapped; }
-    bool Connected() const { return FConnected; }
-    THandle Handle() const { return FHandle; }
+    void SetOverlapped(bool AValue);
 
     // The owned settings objects. The setters copy the given object's fields and apply the
     // group once.
@@ -249,27 +461,134 @@ public:
     TComBuffer& Buffer() const { return *FBuffer; }
     void SetBuffer(const TComBuffer& AValue);
 
+    // --- Handlers ---
+    const TNotifyEvent& OnAfterOpen() const { return FOnAfterOpen; }
+    void SetOnAfterOpen(TNotifyEvent AValue) { FOnAfterOpen = std::move(AValue); }
+    const TNotifyEvent& OnAfterClose() const { return FOnAfterClose; }
+    void SetOnAfterClose(TNotifyEvent AValue) { FOnAfterClose = std::move(AValue); }
+    const TNotifyEvent& OnBeforeOpen() const { return FOnBeforeOpen; }
+    void SetOnBeforeOpen(TNotifyEvent AValue) { FOnBeforeOpen = std::move(AValue); }
+    const TNotifyEvent& OnBeforeClose() const { return FOnBeforeClose; }
+    void SetOnBeforeClose(TNotifyEvent AValue) { FOnBeforeClose = std::move(AValue); }
+    const TRxCharEvent& OnRxChar() const { return FOnRxChar; }
+    void SetOnRxChar(TRxCharEvent AValue) { FOnRxChar = std::move(AValue); }
+    const TRxBufEvent& OnRxBuf() const { return FOnRxBuf; }
+    void SetOnRxBuf(TRxBufEvent AValue) { FOnRxBuf = std::move(AValue); }
+    const TNotifyEvent& OnTxEmpty() const { return FOnTxEmpty; }
+    void SetOnTxEmpty(TNotifyEvent AValue) { FOnTxEmpty = std::move(AValue); }
+    const TNotifyEvent& OnBreak() const { return FOnBreak; }
+    void SetOnBreak(TNotifyEvent AValue) { FOnBreak = std::move(AValue); }
+    const TNotifyEvent& OnRing() const { return FOnRing; }
+    void SetOnRing(TNotifyEvent AValue) { FOnRing = std::move(AValue); }
+    const TComSignalEvent& OnCTSChange() const { return FOnCTSChange; }
+    void SetOnCTSChange(TComSignalEvent AValue) { FOnCTSChange = std::move(AValue); }
+    const TComSignalEvent& OnDSRChange() const { return FOnDSRChange; }
+    void SetOnDSRChange(TComSignalEvent AValue) { FOnDSRChange = std::move(AValue); }
+    const TComSignalEvent& OnRLSDChange() const { return FOnRLSDChange; }
+    void SetOnRLSDChange(TComSignalEvent AValue) { FOnRLSDChange = std::move(AValue); }
+    const TNotifyEvent& OnRxFlag() const { return FOnRxFlag; }
+    void SetOnRxFlag(TNotifyEvent AValue) { FOnRxFlag = std::move(AValue); }
+    const TComErrorEvent& OnError() const { return FOnError; }
+    void SetOnError(TComErrorEvent AValue) { FOnError = std::move(AValue); }
+    const TNotifyEvent& OnRx80Full() const { return FOnRx80Full; }
+    void SetOnRx80Full(TNotifyEvent AValue) { FOnRx80Full = std::move(AValue); }
+
 protected:
     friend class TComBuffer;
     friend class TComTimeouts;
     friend class TComParity;
     friend class TComFlowControl;
+    friend class TComThread;
+
+    // Opens the device named by Port and stores its handle; raises EComPort code 1.
+    virtual void CreatePortHandle();
+    // Closes the handle if there is one and marks it invalid.
+    virtual void ReleasePortHandle();
+    // Queue sizes, control block, timeouts, in this order.
+    virtual void ApplyAllSettings();
+
+    // Notifications: each calls its handler, if assigned.
+    virtual void NotifyAfterClose();
+    virtual void NotifyAfterOpen();
+    virtual void NotifyBeforeClose();
+    virtual void NotifyBeforeOpen();
+    virtual void NotifyRxChar(std::int32_t ACount);
+    virtual void NotifyRxBuf(const char* ABuffer, std::int32_t ACount);
+    virtual void NotifyTxEmpty();
+    virtual void NotifyBreak();
+    virtual void NotifyRing();
+    virtual void NotifyRxFlag();
+    virtual void NotifyCTSChange(bool AOnOff);
+    virtual void NotifyDSRChange(bool AOnOff);
+    virtual void NotifyError(TComErrors AErrors);
+    virtual void NotifyRLSDChange(bool AOnOff);
+    virtual void NotifyRx80Full();
 
     // The apply steps: each does nothing unless the port is open, no update bracket is open
-    // and the component is neither being designed nor loaded.
+    // and the component is neither being designed nor loaded. They raise EComPort code 7
+    // (control block), 8 (timeouts) and 9 (queue sizes) when the device refuses.
     virtual void ApplyControlBlock();
     virtual void ApplyTimeoutSettings();
     virtual void ApplyBufferSettings();
-    bool CanApply() const;
 
+    // The steps that Open and Close run first and last.
+    void ProcessBeforeOpen();
+    void ProcessAfterOpen();
+    void ProcessBeforeClose();
+    void ProcessAfterClose();
+
+    // Event processors: each computes its argument now, tells the links, then notifies.
+    void ProcessRxChar();
+    void ProcessTxEmpty();
+    void ProcessBreak();
+    void ProcessRing();
+    void ProcessCTSChange();
+    void ProcessDSRChange();
+    void ProcessRLSDChange();
+    void ProcessError();
+    void ProcessRxFlag();
+    void ProcessRx80Full();
+
+    // Link fan-out, from the first registered link to the last.
+    void NotifyLinksSignal(TLinkNotice ANotice, bool AOnOff);
+    void NotifyLinks(TLinkNotice ANotice);
+    void NotifyLinksTxBuf(const char* ABuffer, std::int32_t ACount);
+    bool AnyLinkWantsRxBuf() const;
+
+    // The procedure of the hidden event window: WM_PORTEVENT runs the processor of one event.
+    void EventWindowProc(TMessage& AMessage);
+
+private:
+    // Runs the processor of one event.
+    void RunEvent(TComEvent AEvent);
+    bool WriteDirect(const void* ABuffer, std::int32_t ACount);
+    std::int32_t WriteAndWait(const void* ABuffer, std::int32_t ACount);
+    std::int32_t WriteStrAndWait(const std::string& AStr);
+    // Starts a read; false when its start failed and was counted instead of raised.
+    bool StartRead(void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr, std::int32_t& ARead);
+    TComStat QueryStatus(TComErrors* AErrors);
+    void Escape(std::uint32_t AFunction);
+    void Purge(std::uint32_t AFlags);
+    void RaiseOsError(std::int32_t ACode, TOsError AError) const;
+
+    bool CanApply() const;
+    bool CanReconfigureOpenPort() const;
     template <typename T>
     void SetControlSetting(T& AField, T AValue);
+    template <typename T>
+    void SetThreadSetting(T& AField, T AValue);
 
+    bool FInputCountNotSupported = false;
+    std::unique_ptr<TComThread> FEventThread;
+    bool FThreadCreated = false;
+    THandle FHandle = InvalidHandle;
+    std::intptr_t FWindow = 0;
     std::int32_t FUpdateCount = 0;
+    std::vector<TComLink*> FLinks;
     bool FTriggersOnRxChar = true;
     TThreadPriority FEventThreadPriority = tpNormal;
+    bool FHasLink = false;
     bool FConnected = false;
-    THandle FHandle = InvalidHandle;
     TBaudRate FBaudRate = br9600;
     std::int32_t FCustomBaudRate = 9600;
     std::string FPort = "COM1";
@@ -284,7 +603,31 @@ protected:
     std::unique_ptr<TComFlowControl> FFlowControl;
     TSyncMethod FSyncMethod = smThreadSync;
     TStoredProps FStoredProps = {spBasic};
+    TRxCharEvent FOnRxChar;
+    TRxBufEvent FOnRxBuf;
+    TNotifyEvent FOnTxEmpty;
+    TNotifyEvent FOnBreak;
+    TNotifyEvent FOnRing;
+    TComSignalEvent FOnCTSChange;
+    TComSignalEvent FOnDSRChange;
+    TComSignalEvent FOnRLSDChange;
+    TComErrorEvent FOnError;
+    TNotifyEvent FOnRxFlag;
+    TNotifyEvent FOnAfterOpen;
+    TNotifyEvent FOnAfterClose;
+    TNotifyEvent FOnBeforeOpen;
+    TNotifyEvent FOnBeforeClose;
+    TNotifyEvent FOnRx80Full;
+    bool FReadAsyncExceptionsEnabled = false;
+    std::int32_t FReadAsyncErrorCount = 0;
+    std::uint32_t FReadAsyncLastError = 0;
+    std::int32_t FSyncWriteErrors = 0;
     bool FOverlapped = true;
+    PCPortAsync FReadAsyncPtr = nullptr;
+    PCPortAsync FWriteAsyncPtr = nullptr;
+    // Open and Close are not re-entered from their own handlers.
+    bool FOpening = false;
+    bool FClosing = false;
 };
 
 // The port with its settings exposed at design time; it adds no behaviour.

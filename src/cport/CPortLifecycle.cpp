@@ -1,6 +1,35 @@
 #include "CPort.h"
 
+#include <array>
+
 namespace cport {
+
+namespace {
+
+// The two-bit fields of the control block, already shifted into place.
+constexpr std::array<std::uint32_t, 3> DtrControlFlags = {0x0000, 0x0010, 0x0020};
+constexpr std::array<std::uint32_t, 4> RtsControlFlags = {0x0000, 0x1000, 0x2000, 0x3000};
+
+TComPlatform& Platform() {
+    return TComPlatform::Current();
+}
+
+// Resets a flag when the scope ends, whichever way it ends.
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool& AFlag)
+        : FFlag(AFlag) {
+        FFlag = true;
+    }
+    ~TFlagGuard() { FFlag = false; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+    bool& FFlag;
+};
+
+} // namespace
 
 TCustomComPort::TCustomComPort(TComponent* AOwner)
     : TComponent(AOwner) {
@@ -15,28 +44,32 @@ TCustomComPort::TCustomComPort(TComponent* AOwner)
 }
 
 TCustomComPort::~TCustomComPort() {
+    // A destructor must not throw: a failure of the close sequence goes to the application's
+    // exception report instead, and destruction goes on.
+    try {
+        Close();
+    } catch (...) {
+        TMainThread::ShowException(std::current_exception(), this);
+    }
+    FreeAsync(FReadAsyncPtr);
+    FreeAsync(FWriteAsyncPtr);
     FBuffer.reset();
     FFlowControl.reset();
     FTimeouts.reset();
     FParity.reset();
+    FLinks.clear();
 }
 
-bool TCustomComPort::CanApply() const {
-    return FConnected && FUpdateCount == 0 && !Designing() && !Loading();
-}
-
-// The device work of the three steps comes with opening the device; until a port can be open,
-// the guard always holds them back.
-void TCustomComPort::ApplyControlBlock() {
-    if (!CanApply()) return;
-}
-
-void TCustomComPort::ApplyTimeoutSettings() {
-    if (!CanApply()) return;
-}
-
-void TCustomComPort::ApplyBufferSettings() {
-    if (!CanApply()) return;
+void TCustomComPort::Loaded() {
+    TComponent::Loaded();
+    if (FConnected && !Designing()) {
+        FConnected = false;
+        try {
+            Open();
+        } catch (...) {
+            TMainThread::ShowException(std::current_exception(), this);
+        }
+    }
 }
 
 void TCustomComPort::BeginUpdate() {
@@ -46,16 +79,163 @@ void TCustomComPort::BeginUpdate() {
 void TCustomComPort::EndUpdate() {
     if (FUpdateCount <= 0) return;
     --FUpdateCount;
-    if (FUpdateCount == 0) {
-        ApplyBufferSettings();
-        ApplyControlBlock();
-        ApplyTimeoutSettings();
-    }
+    if (FUpdateCount == 0) ApplyAllSettings();
 }
 
-void TCustomComPort::SetPort(const std::string& AValue) {
-    if (FPort == AValue) return;
-    FPort = AValue;
+void TCustomComPort::Open() {
+    if (FConnected || Designing() || FOpening) return;
+    TFlagGuard opening(FOpening);
+    ProcessBeforeOpen();
+    CreatePortHandle();
+    FConnected = true;
+    try {
+        ApplyAllSettings();
+    } catch (...) {
+        ReleasePortHandle();
+        FConnected = false;
+        throw;
+    }
+    if (FEvents.Empty()) {
+        FThreadCreated = false;
+    } else {
+        if (FSyncMethod == smWindowSync)
+            FWindow = TMainThread::AllocateHWnd(
+                [this](TMessage& AMessage) { EventWindowProc(AMessage); });
+        if (FOverlapped) {
+            FEventThread = std::make_unique<TComThread>(this);
+            FThreadCreated = true;
+        }
+    }
+    ProcessAfterOpen();
+}
+
+void TCustomComPort::Close() {
+    if (!FConnected || Designing() || FClosing) return;
+    TFlagGuard closing(FClosing);
+    // Every step runs even when an earlier one fails (a device that vanished refuses the
+    // purge), so the port always ends up closed; the first failure is raised at the end.
+    std::exception_ptr failure;
+    auto step = [&failure](auto AStep) {
+        try {
+            AStep();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    step([this] { ProcessBeforeClose(); });
+    step([this] { AbortAllAsync(); });
+    if (FThreadCreated) {
+        FEventThread.reset();
+        FThreadCreated = false;
+    }
+    if (FWindow != 0) {
+        TMainThread::DeallocateHWnd(FWindow);
+        FWindow = 0;
+    }
+    ReleasePortHandle();
+    FConnected = false;
+    step([this] { ProcessAfterClose(); });
+    if (failure) std::rethrow_exception(failure);
+}
+
+void TCustomComPort::SetConnected(bool AValue) {
+    if (Designing() || Loading()) {
+        FConnected = AValue;
+        return;
+    }
+    if (AValue == FConnected) return;
+    if (AValue)
+        Open();
+    else
+        Close();
+}
+
+void TCustomComPort::CreatePortHandle() {
+    THandle handle = InvalidHandle;
+    const TOsError error = Platform().CreateFileW("\\\\.\\" + FPort, FOverlapped, handle);
+    if (error != WinError::Success || handle == InvalidHandle) {
+        FHandle = InvalidHandle;
+        RaiseOsError(cpeCannotOpen, error);
+    }
+    FHandle = handle;
+}
+
+void TCustomComPort::ReleasePortHandle() {
+    if (FHandle != InvalidHandle) Platform().CloseHandle(FHandle);
+    FHandle = InvalidHandle;
+}
+
+void TCustomComPort::RaiseOsError(std::int32_t ACode, TOsError AError) const {
+    throw EComPort(ACode, static_cast<std::int32_t>(AError), FPort);
+}
+
+bool TCustomComPort::CanApply() const {
+    return FConnected && FUpdateCount == 0 && !Designing() && !Loading();
+}
+
+bool TCustomComPort::CanReconfigureOpenPort() const {
+    return FConnected && !Designing() && !Loading();
+}
+
+void TCustomComPort::ApplyAllSettings() {
+    ApplyBufferSettings();
+    ApplyControlBlock();
+    ApplyTimeoutSettings();
+}
+
+void TCustomComPort::ApplyControlBlock() {
+    if (!CanApply()) return;
+    TDCB dcb;
+    dcb.DCBlength = sizeof(TDCB);
+    dcb.BaudRate = FBaudRate == brCustom ? static_cast<std::uint32_t>(FCustomBaudRate)
+                                         : BaudRateToValue(FBaudRate);
+    const bool errorChar = FParity->Check() && FParity->Replace();
+    std::uint32_t flags = DcbFlag::Binary;
+    if (FParity->Check()) flags |= DcbFlag::Parity;
+    if (FFlowControl->OutCTSFlow()) flags |= DcbFlag::OutxCtsFlow;
+    if (FFlowControl->OutDSRFlow()) flags |= DcbFlag::OutxDsrFlow;
+    flags |= DtrControlFlags[FFlowControl->ControlDTR()];
+    if (FFlowControl->DSRSensitivity()) flags |= DcbFlag::DsrSensitivity;
+    if (FFlowControl->TxContinueOnXoff()) flags |= DcbFlag::TXContinueOnXoff;
+    if (FFlowControl->XonXoffOut()) flags |= DcbFlag::OutX;
+    if (FFlowControl->XonXoffIn()) flags |= DcbFlag::InX;
+    if (errorChar) flags |= DcbFlag::ErrorChar;
+    if (FDiscardNull) flags |= DcbFlag::Null;
+    flags |= RtsControlFlags[FFlowControl->ControlRTS()];
+    dcb.Flags = flags;
+    dcb.XonLim = static_cast<std::uint16_t>(FBuffer->InputSize() / 4);
+    dcb.XoffLim = dcb.XonLim;
+    dcb.ByteSize = static_cast<std::uint8_t>(5 + FDataBits);
+    dcb.Parity = static_cast<std::uint8_t>(FParity->Bits());
+    dcb.StopBits = static_cast<std::uint8_t>(FStopBits);
+    dcb.XonChar = FFlowControl->XonChar();
+    dcb.XoffChar = FFlowControl->XoffChar();
+    dcb.ErrorChar = errorChar ? FParity->ReplaceChar() : '\0';
+    dcb.EvtChar = FEventChar;
+    if (const TOsError error = Platform().SetCommState(FHandle, dcb))
+        RaiseOsError(cpeSetCommState, error);
+}
+
+void TCustomComPort::ApplyTimeoutSettings() {
+    if (!CanApply()) return;
+    // -1 reaches the device as MAXDWORD: each value is handed over as its 32-bit pattern.
+    auto pattern = [](std::int32_t AValue) { return static_cast<std::uint32_t>(AValue); };
+    TCommTimeouts timeouts;
+    timeouts.ReadIntervalTimeout = pattern(FTimeouts->ReadInterval());
+    timeouts.ReadTotalTimeoutMultiplier = pattern(FTimeouts->ReadTotalMultiplier());
+    timeouts.ReadTotalTimeoutConstant = pattern(FTimeouts->ReadTotalConstant());
+    timeouts.WriteTotalTimeoutMultiplier = pattern(FTimeouts->WriteTotalMultiplier());
+    timeouts.WriteTotalTimeoutConstant = pattern(FTimeouts->WriteTotalConstant());
+    if (const TOsError error = Platform().SetCommTimeouts(FHandle, timeouts))
+        RaiseOsError(cpeSetCommTimeouts, error);
+}
+
+void TCustomComPort::ApplyBufferSettings() {
+    if (!CanApply()) return;
+    if (const TOsError error =
+            Platform().SetupComm(FHandle, static_cast<std::uint32_t>(FBuffer->InputSize()),
+                                 static_cast<std::uint32_t>(FBuffer->OutputSize())))
+        RaiseOsError(cpeSetupComm, error);
 }
 
 template <typename T>
@@ -63,6 +243,23 @@ void TCustomComPort::SetControlSetting(T& AField, T AValue) {
     if (AField == AValue) return;
     AField = AValue;
     ApplyControlBlock();
+}
+
+template <typename T>
+void TCustomComPort::SetThreadSetting(T& AField, T AValue) {
+    if (AField == AValue) return;
+    // The event thread and its dispatch read these while the port is open.
+    if (CanReconfigureOpenPort()) throw EComPort::CreateNoWinCode(cpePropertyWhileOpen);
+    AField = AValue;
+}
+
+void TCustomComPort::SetPort(const std::string& AValue) {
+    if (FPort == AValue) return;
+    FPort = AValue;
+    if (CanReconfigureOpenPort()) {
+        Close();
+        Open();
+    }
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate AValue) {
@@ -82,6 +279,21 @@ void TCustomComPort::SetDiscardNull(bool AValue) {
 }
 void TCustomComPort::SetEventChar(char AValue) {
     SetControlSetting(FEventChar, AValue);
+}
+void TCustomComPort::SetSyncMethod(TSyncMethod AValue) {
+    SetThreadSetting(FSyncMethod, AValue);
+}
+void TCustomComPort::SetEventThreadPriority(TThreadPriority AValue) {
+    SetThreadSetting(FEventThreadPriority, AValue);
+}
+
+void TCustomComPort::SetTriggersOnRxChar(bool AValue) {
+    if (FHasLink) throw EComPort::CreateNoWinCode(cpeRxBufLinked);
+    FTriggersOnRxChar = AValue;
+}
+
+void TCustomComPort::SetOverlapped(bool AValue) {
+    if (!FConnected) FOverlapped = AValue;
 }
 
 void TCustomComPort::SetParity(const TComParity& AValue) {

@@ -1,0 +1,426 @@
+#include "CPort.h"
+
+#include <algorithm>
+#include <array>
+
+namespace cport {
+
+namespace {
+
+TComPlatform& Platform() {
+    return TComPlatform::Current();
+}
+
+// The set order and the mask order differ, so the conversion is a table, never a shift.
+constexpr std::array<std::uint32_t, 10> EventMasks = {
+    EvMask::RxChar,   // evRxChar
+    EvMask::TxEmpty,  // evTxEmpty
+    EvMask::RxFlag,   // evRxFlag
+    EvMask::Ring,     // evRing
+    EvMask::Break,    // evBreak
+    EvMask::Cts,      // evCTS
+    EvMask::Dsr,      // evDSR
+    EvMask::Err,      // evError
+    EvMask::Rlsd,     // evRLSD
+    EvMask::Rx80Full, // evRx80Full
+};
+
+// The order in which a set of events is delivered: errors first, so that a handler of received
+// characters sees the line errors of the same pass reported already.
+constexpr std::array<TComEvent, 10> DeliveryOrder = {
+    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
+
+// Windows thread priorities of the runtime's priority levels.
+constexpr std::array<int, 7> ThreadPriorities = {-15, -2, -1, 0, 1, 2, 15};
+
+} // namespace
+
+std::uint32_t EventsToMask(TComEvents AEvents) {
+    std::uint32_t mask = 0;
+    for (std::size_t i = 0; i < EventMasks.size(); ++i)
+        if (AEvents.Contains(static_cast<TComEvent>(i))) mask |= EventMasks[i];
+    return mask;
+}
+
+TComEvents MaskToEvents(std::uint32_t AMask) {
+    TComEvents events;
+    for (std::size_t i = 0; i < EventMasks.size(); ++i)
+        if (AMask & EventMasks[i]) events.Include(static_cast<TComEvent>(i));
+    return events;
+}
+
+// --- TComThread -------------------------------------------------------------------------------
+
+TComThread::TComThread(TCustomComPort* AComPort)
+    : FComPort(AComPort) {
+    if (Platform().CreateEventW(true, false, FStopEvent) != WinError::Success) FStopEvent = 0;
+    Platform().SetCommMask(FComPort->FHandle, EventsToMask(FComPort->FEvents));
+    Start();
+}
+
+TComThread::~TComThread() {
+    SignalStop();
+    Terminate();
+    WaitFor();
+    // Closed here rather than by the thread: SignalStop must never set a closed event.
+    if (FStopEvent != 0) Platform().CloseHandle(FStopEvent);
+}
+
+void TComThread::SignalStop() {
+    if (FStopEvent != 0) Platform().SetEvent(FStopEvent);
+}
+
+void TComThread::Execute() {
+    TComPlatform& platform = Platform();
+    platform.SetCurrentThreadPriority(ThreadPriorities[FComPort->FEventThreadPriority]);
+    TOverlapped overlapped;
+    platform.CreateEventW(true, true, overlapped.hEvent);
+    const THandle waitList[2] = {FStopEvent, overlapped.hEvent};
+    std::uint32_t mask = 0;
+    std::uint32_t result = Wait::Failed;
+    do {
+        platform.WaitCommEvent(FComPort->FHandle, &mask, &overlapped);
+        if (platform.WaitForMultipleObjects(2, waitList, false, Wait::Infinite, result) !=
+            WinError::Success)
+            result = Wait::Failed;
+        std::uint32_t transferred = 0;
+        if (result == Wait::Object0 + 1 &&
+            platform.GetOverlappedResult(FComPort->FHandle, &overlapped, transferred, false) ==
+                WinError::Success) {
+            FEvents = MaskToEvents(mask);
+            DeliverEvents();
+        }
+    } while (result == Wait::Object0 + 1);
+    platform.SetCommMask(FComPort->FHandle, 0);
+    // A wait the new mask ended still writes into mask: let it finish before mask goes.
+    std::uint32_t ignored = 0;
+    platform.GetOverlappedResult(FComPort->FHandle, &overlapped, ignored, true);
+    platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
+    platform.CloseHandle(overlapped.hEvent);
+}
+
+void TComThread::DeliverEvents() {
+    switch (FComPort->FSyncMethod) {
+    case smThreadSync:
+        Synchronize([this] { RunEvents(); });
+        break;
+    case smWindowSync:
+        SendEventCodes();
+        break;
+    case smNone:
+        RunEvents();
+        break;
+    case smDisableEvents:
+        break;
+    }
+}
+
+void TComThread::SendEventCodes() {
+    for (const TComEvent event : DeliveryOrder)
+        if (FEvents.Contains(event))
+            TMainThread::SendMessage(FComPort->FWindow, WM_PORTEVENT, EventMasks[event], 0);
+}
+
+void TComThread::RunEvents() {
+    const bool onGuiThread = TMainThread::IsCurrent();
+    for (const TComEvent event : DeliveryOrder) {
+        if (!FEvents.Contains(event))
+            continue;
+        // A failing handler must not end event delivery: the logger would stop logging
+        // without a word. It is reported, and the remaining events of the set still run.
+        try {
+            FComPort->RunEvent(event);
+        } catch (...) {
+            std::exception_ptr error = std::current_exception();
+            if (onGuiThread)
+                TMainThread::ShowException(error, FComPort);
+            else // a report may show a window, which only the GUI thread may do
+                TMainThread::Queue([error] { TMainThread::ShowException(error, nullptr); });
+        }
+    }
+}
+
+// --- Processors ---------------------------------------------------------------------------------
+
+void TCustomComPort::EventWindowProc(TMessage& AMessage) {
+    if (AMessage.Msg != WM_PORTEVENT) {
+        AMessage.Result = 0;
+        return;
+    }
+    if (TMainThread::InSendMessage()) TMainThread::ReplyMessage(0);
+    if (!FConnected) return;
+    try {
+        for (std::size_t i = 0; i < EventMasks.size(); ++i) {
+            if (AMessage.WParam == EventMasks[i]) {
+                RunEvent(static_cast<TComEvent>(i));
+                break;
+            }
+        }
+    } catch (...) {
+        TMainThread::ShowException(std::current_exception(), this);
+    }
+}
+
+void TCustomComPort::RunEvent(TComEvent AEvent) {
+    switch (AEvent) {
+    case evRxChar:
+        ProcessRxChar();
+        break;
+    case evTxEmpty:
+        ProcessTxEmpty();
+        break;
+    case evRxFlag:
+        ProcessRxFlag();
+        break;
+    case evRing:
+        ProcessRing();
+        break;
+    case evBreak:
+        ProcessBreak();
+        break;
+    case evCTS:
+        ProcessCTSChange();
+        break;
+    case evDSR:
+        ProcessDSRChange();
+        break;
+    case evError:
+        ProcessError();
+        break;
+    case evRLSD:
+        ProcessRLSDChange();
+        break;
+    case evRx80Full:
+        ProcessRx80Full();
+        break;
+    }
+}
+
+void TCustomComPort::ProcessError() {
+    const TComErrors errors = LastErrors();
+    if (!errors.Empty()) NotifyError(errors);
+}
+
+void TCustomComPort::ProcessRxChar() {
+    if (FInputCountNotSupported) return;
+    std::int32_t count = InputCount();
+    if (count > 0) NotifyLinksSignal(lnRx, true);
+    if (count > 0 && !TriggersOnRxChar()) {
+        // The bytes are read once, into one buffer that the port's own handler and every
+        // interested link share.
+        std::unique_ptr<char[]> buffer;
+        auto readOnce = [&] {
+            buffer = std::make_unique<char[]>(static_cast<std::size_t>(count));
+            Read(buffer.get(), count);
+            NotifyRxBuf(buffer.get(), count);
+        };
+        const std::size_t linkCount = FLinks.size();
+        for (std::size_t i = 0; i < linkCount && i < FLinks.size(); ++i) {
+            TComLink* link = FLinks[i];
+            if (!link->OnRxBuf()) continue;
+            if (!buffer) readOnce();
+            link->OnRxBuf()(this, buffer.get(), count);
+        }
+        if (!buffer && !FTriggersOnRxChar) readOnce();
+        if (buffer) count = 0;
+    }
+    if (count > 0) NotifyRxChar(count);
+}
+
+void TCustomComPort::ProcessTxEmpty() {
+    NotifyLinksSignal(lnTx, false);
+    NotifyLinks(lnTxEmpty);
+    NotifyTxEmpty();
+}
+
+void TCustomComPort::ProcessBreak() {
+    NotifyBreak();
+}
+
+void TCustomComPort::ProcessRing() {
+    NotifyLinks(lnRing);
+    NotifyRing();
+}
+
+void TCustomComPort::ProcessCTSChange() {
+    const bool onOff = Signals().Contains(csCTS);
+    NotifyLinksSignal(lnCTS, onOff);
+    NotifyCTSChange(onOff);
+}
+
+void TCustomComPort::ProcessDSRChange() {
+    const bool onOff = Signals().Contains(csDSR);
+    NotifyLinksSignal(lnDSR, onOff);
+    NotifyDSRChange(onOff);
+}
+
+void TCustomComPort::ProcessRLSDChange() {
+    const bool onOff = Signals().Contains(csRLSD);
+    NotifyLinksSignal(lnRLSD, onOff);
+    NotifyRLSDChange(onOff);
+}
+
+void TCustomComPort::ProcessRxFlag() {
+    NotifyLinks(lnRxFlag);
+    NotifyRxFlag();
+}
+
+void TCustomComPort::ProcessRx80Full() {
+    NotifyRx80Full();
+}
+
+void TCustomComPort::ProcessBeforeOpen() {
+    NotifyBeforeOpen();
+}
+
+void TCustomComPort::ProcessAfterOpen() {
+    NotifyLinksSignal(lnConn, true);
+    NotifyAfterOpen();
+    ProcessCTSChange();
+    ProcessDSRChange();
+    ProcessRLSDChange();
+}
+
+void TCustomComPort::ProcessBeforeClose() {
+    NotifyLinksSignal(lnCTS, false);
+    NotifyLinksSignal(lnDSR, false);
+    NotifyLinksSignal(lnRLSD, false);
+    NotifyCTSChange(false);
+    NotifyDSRChange(false);
+    NotifyRLSDChange(false);
+    NotifyBeforeClose();
+}
+
+void TCustomComPort::ProcessAfterClose() {
+    NotifyLinksSignal(lnConn, false);
+    NotifyAfterClose();
+}
+
+// --- Notifications ------------------------------------------------------------------------------
+
+void TCustomComPort::NotifyAfterClose() {
+    if (FOnAfterClose) FOnAfterClose(this);
+}
+void TCustomComPort::NotifyAfterOpen() {
+    if (FOnAfterOpen) FOnAfterOpen(this);
+}
+void TCustomComPort::NotifyBeforeClose() {
+    if (FOnBeforeClose) FOnBeforeClose(this);
+}
+void TCustomComPort::NotifyBeforeOpen() {
+    if (FOnBeforeOpen) FOnBeforeOpen(this);
+}
+void TCustomComPort::NotifyRxChar(std::int32_t ACount) {
+    if (FOnRxChar) FOnRxChar(this, ACount);
+}
+void TCustomComPort::NotifyRxBuf(const char* ABuffer, std::int32_t ACount) {
+    if (FOnRxBuf) FOnRxBuf(this, ABuffer, ACount);
+}
+void TCustomComPort::NotifyTxEmpty() {
+    if (FOnTxEmpty) FOnTxEmpty(this);
+}
+void TCustomComPort::NotifyBreak() {
+    if (FOnBreak) FOnBreak(this);
+}
+void TCustomComPort::NotifyRing() {
+    if (FOnRing) FOnRing(this);
+}
+void TCustomComPort::NotifyRxFlag() {
+    if (FOnRxFlag) FOnRxFlag(this);
+}
+void TCustomComPort::NotifyCTSChange(bool AOnOff) {
+    if (FOnCTSChange) FOnCTSChange(this, AOnOff);
+}
+void TCustomComPort::NotifyDSRChange(bool AOnOff) {
+    if (FOnDSRChange) FOnDSRChange(this, AOnOff);
+}
+void TCustomComPort::NotifyError(TComErrors AErrors) {
+    if (FOnError) FOnError(this, AErrors);
+}
+void TCustomComPort::NotifyRLSDChange(bool AOnOff) {
+    if (FOnRLSDChange) FOnRLSDChange(this, AOnOff);
+}
+void TCustomComPort::NotifyRx80Full() {
+    if (FOnRx80Full) FOnRx80Full(this);
+}
+
+// --- Links --------------------------------------------------------------------------------------
+
+void TCustomComPort::NotifyLinksSignal(TLinkNotice ANotice, bool AOnOff) {
+    const TComSignalEvent& (TComLink::*handler)() const = nullptr;
+    switch (ANotice) {
+    case lnConn:
+        handler = &TComLink::OnConn;
+        break;
+    case lnCTS:
+        handler = &TComLink::OnCTSChange;
+        break;
+    case lnDSR:
+        handler = &TComLink::OnDSRChange;
+        break;
+    case lnRLSD:
+        handler = &TComLink::OnRLSDChange;
+        break;
+    case lnRx:
+        handler = &TComLink::OnRx;
+        break;
+    case lnTx:
+        handler = &TComLink::OnTx;
+        break;
+    default:
+        return;
+    }
+    // The count is taken once; a link removed meanwhile shortens the walk instead of
+    // reading past the list.
+    const std::size_t count = FLinks.size();
+    for (std::size_t i = 0; i < count && i < FLinks.size(); ++i)
+        if (const TComSignalEvent& event = (FLinks[i]->*handler)()) event(this, AOnOff);
+}
+
+void TCustomComPort::NotifyLinks(TLinkNotice ANotice) {
+    const TNotifyEvent& (TComLink::*handler)() const = nullptr;
+    switch (ANotice) {
+    case lnRing:
+        handler = &TComLink::OnRing;
+        break;
+    case lnTxEmpty:
+        handler = &TComLink::OnTxEmpty;
+        break;
+    case lnRxFlag:
+        handler = &TComLink::OnRxFlag;
+        break;
+    default:
+        return;
+    }
+    const std::size_t count = FLinks.size();
+    for (std::size_t i = 0; i < count && i < FLinks.size(); ++i)
+        if (const TNotifyEvent& event = (FLinks[i]->*handler)()) event(this);
+}
+
+void TCustomComPort::NotifyLinksTxBuf(const char* ABuffer, std::int32_t ACount) {
+    const std::size_t count = FLinks.size();
+    for (std::size_t i = 0; i < count && i < FLinks.size(); ++i)
+        if (const TRxBufEvent& event = FLinks[i]->OnTxBuf()) event(this, ABuffer, ACount);
+}
+
+bool TCustomComPort::AnyLinkWantsRxBuf() const {
+    return std::any_of(FLinks.begin(), FLinks.end(),
+                       [](const TComLink* ALink) { return static_cast<bool>(ALink->OnRxBuf()); });
+}
+
+void TCustomComPort::RegisterLink(TComLink* AComLink) {
+    if (AComLink == nullptr || std::find(FLinks.begin(), FLinks.end(), AComLink) != FLinks.end())
+        throw EComPort::CreateNoWinCode(cpeLinkRegistration);
+    FLinks.push_back(AComLink);
+    FHasLink = AnyLinkWantsRxBuf();
+}
+
+void TCustomComPort::UnRegisterLink(TComLink* AComLink) {
+    auto it = std::find(FLinks.begin(), FLinks.end(), AComLink);
+    if (AComLink == nullptr || it == FLinks.end())
+        throw EComPort::CreateNoWinCode(cpeLinkRegistration);
+    FLinks.erase(it);
+    FHasLink = AnyLinkWantsRxBuf();
+}
+
+} // namespace cport

@@ -1,0 +1,349 @@
+#include "CPort.h"
+
+#include <cassert>
+#include <cstring>
+
+namespace cport {
+
+namespace {
+
+TComPlatform& Platform() {
+    return TComPlatform::Current();
+}
+
+std::uint32_t Count32(std::int32_t ACount) {
+    return ACount > 0 ? static_cast<std::uint32_t>(ACount) : 0;
+}
+
+// Closes an event when the scope ends.
+class TEventGuard {
+public:
+    explicit TEventGuard(THandle AEvent)
+        : FEvent(AEvent) {}
+    ~TEventGuard() {
+        if (FEvent != 0) Platform().CloseHandle(FEvent);
+    }
+    TEventGuard(const TEventGuard&) = delete;
+    TEventGuard& operator=(const TEventGuard&) = delete;
+
+private:
+    THandle FEvent;
+};
+
+} // namespace
+
+// --- Operation records ------------------------------------------------------------------------
+
+void EnsureAsync(PCPortAsync& APtr) {
+    if (APtr != nullptr) return;
+    APtr = new TCPortAsync();
+    THandle event = 0;
+    // A record without an event fails its first wait with the code of its operation.
+    if (Platform().CreateEventW(true, true, event) != WinError::Success) event = 0;
+    APtr->Overlapped.hEvent = event;
+}
+
+void FreeAsync(PCPortAsync& APtr) {
+    if (APtr == nullptr) return;
+    if (APtr->Overlapped.hEvent != 0) Platform().CloseHandle(APtr->Overlapped.hEvent);
+    delete APtr;
+    APtr = nullptr;
+}
+
+void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr) {
+    assert(APtr != nullptr && "StageAsync needs a record");
+    APtr->Kind = AKind;
+    APtr->Data.reset();
+    if (ACount > 0) {
+        APtr->Data = std::make_unique<char[]>(static_cast<std::size_t>(ACount));
+        if (ASource != nullptr)
+            std::memcpy(APtr->Data.get(), ASource, static_cast<std::size_t>(ACount));
+    }
+    APtr->Size = ACount;
+}
+
+std::int32_t AsyncFailureCode(PCPortAsync APtr) {
+    if (APtr != nullptr && APtr->Kind == okWrite) return cpeWriteFile;
+    if (APtr != nullptr && APtr->Kind == okRead) return cpeReadFile;
+    return 0;
+}
+
+// --- Overlapped operations ----------------------------------------------------------------------
+
+std::int32_t TCustomComPort::WriteAsync(const void* ABuffer, std::int32_t ACount,
+                                        PCPortAsync& AAsyncPtr) {
+    if (AAsyncPtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
+    StageAsync(okWrite, ABuffer, ACount, AAsyncPtr);
+    std::uint32_t written = 0;
+    // The platform writes from the caller's buffer; the record's copy is for the links.
+    const TOsError error =
+        Platform().WriteFile(FHandle, ABuffer, Count32(ACount), &written, &AAsyncPtr->Overlapped);
+    if (error != WinError::Success && error != WinError::IoPending)
+        RaiseOsError(cpeWriteFile, error);
+    NotifyLinksSignal(lnTx, true);
+    return error == WinError::Success ? static_cast<std::int32_t>(written) : 0;
+}
+
+std::int32_t TCustomComPort::WriteStrAsync(const std::string& AStr, PCPortAsync& AAsyncPtr) {
+    if (AStr.empty()) return 0;
+    return WriteAsync(AStr.data(), static_cast<std::int32_t>(AStr.size()), AAsyncPtr);
+}
+
+bool TCustomComPort::StartRead(void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr,
+                               std::int32_t& ARead) {
+    AAsyncPtr->Kind = okRead;
+    std::uint32_t read = 0;
+    if (ACount > 0) static_cast<char*>(ABuffer)[0] = '\0';
+    const TOsError error =
+        Platform().ReadFile(FHandle, ABuffer, Count32(ACount), &read, &AAsyncPtr->Overlapped);
+    ARead = 0;
+    if (error == WinError::Success || error == WinError::IoPending) {
+        ARead = error == WinError::Success ? static_cast<std::int32_t>(read) : 0;
+        return true;
+    }
+    if (FReadAsyncExceptionsEnabled) RaiseOsError(cpeReadFile, error);
+    ++FReadAsyncErrorCount;
+    FReadAsyncLastError = error;
+    return false;
+}
+
+std::int32_t TCustomComPort::ReadAsync(void* ABuffer, std::int32_t ACount, PCPortAsync& AAsyncPtr) {
+    if (AAsyncPtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
+    std::int32_t read = 0;
+    StartRead(ABuffer, ACount, AAsyncPtr, read);
+    return read;
+}
+
+std::int32_t TCustomComPort::ReadStrAsync(std::string& AStr, std::int32_t ACount,
+                                          PCPortAsync& AAsyncPtr) {
+    AStr.resize(Count32(ACount));
+    if (ACount <= 0) return 0;
+    return ReadAsync(AStr.data(), ACount, AAsyncPtr);
+}
+
+std::int32_t TCustomComPort::WaitForAsync(PCPortAsync& AAsyncPtr) {
+    if (AAsyncPtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
+    std::uint32_t result = Wait::Failed;
+    TOsError error =
+        Platform().WaitForSingleObject(AAsyncPtr->Overlapped.hEvent, Wait::Infinite, result);
+    if (error == WinError::Success && result != Wait::Object0) error = WinError::InvalidHandle;
+    if (error != WinError::Success) RaiseOsError(AsyncFailureCode(AAsyncPtr), error);
+    std::uint32_t transferred = 0;
+    error = Platform().GetOverlappedResult(FHandle, &AAsyncPtr->Overlapped, transferred, false);
+    if (error != WinError::Success) RaiseOsError(AsyncFailureCode(AAsyncPtr), error);
+    if (!FInputCountNotSupported) {
+        if (AAsyncPtr->Kind == okRead) {
+            if (InputCount() == 0) NotifyLinksSignal(lnRx, false);
+        } else if (AAsyncPtr->Data) {
+            // Only a write's copy is reported as transmitted: a read's receive block holds
+            // received bytes, which no link must take for sent ones.
+            NotifyLinksTxBuf(AAsyncPtr->Data.get(), AAsyncPtr->Size);
+        }
+    }
+    return static_cast<std::int32_t>(transferred);
+}
+
+bool TCustomComPort::IsAsyncCompleted(PCPortAsync AAsyncPtr) {
+    if (AAsyncPtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
+    std::uint32_t transferred = 0;
+    const TOsError error =
+        Platform().GetOverlappedResult(FHandle, &AAsyncPtr->Overlapped, transferred, false);
+    if (error == WinError::Success) return true;
+    if (error == WinError::IoPending || error == WinError::IoIncomplete) return false;
+    RaiseOsError(cpeAsyncStatus, error);
+    return false;
+}
+
+// --- Synchronous transfers ----------------------------------------------------------------------
+
+bool TCustomComPort::WriteDirect(const void* ABuffer, std::int32_t ACount) {
+    if (!FConnected) return false;
+    std::uint32_t written = 0;
+    if (Platform().WriteFile(FHandle, ABuffer, Count32(ACount), &written, nullptr) !=
+        WinError::Success) {
+        ++FSyncWriteErrors;
+        return false;
+    }
+    return true;
+}
+
+std::int32_t TCustomComPort::WriteAndWait(const void* ABuffer, std::int32_t ACount) {
+    EnsureAsync(FWriteAsyncPtr);
+    WriteAsync(ABuffer, ACount, FWriteAsyncPtr);
+    return WaitForAsync(FWriteAsyncPtr);
+}
+
+std::int32_t TCustomComPort::WriteStrAndWait(const std::string& AStr) {
+    if (AStr.empty()) return 0;
+    EnsureAsync(FWriteAsyncPtr);
+    WriteStrAsync(AStr, FWriteAsyncPtr);
+    return WaitForAsync(FWriteAsyncPtr);
+}
+
+std::int32_t TCustomComPort::Write(const void* ABuffer, std::int32_t ACount) {
+    if (FOverlapped) return WriteAndWait(ABuffer, ACount);
+    return WriteDirect(ABuffer, ACount) ? ACount : 0;
+}
+
+std::int32_t TCustomComPort::WriteStr(const std::string& AStr) {
+    if (FOverlapped) return WriteStrAndWait(AStr);
+    const auto length = static_cast<std::int32_t>(AStr.size());
+    return WriteDirect(AStr.data(), length) ? length : 0;
+}
+
+std::int32_t TCustomComPort::Read(void* ABuffer, std::int32_t ACount) {
+    EnsureAsync(FReadAsyncPtr);
+    std::int32_t read = 0;
+    // A read whose start failed and was counted has nothing to wait for.
+    if (!StartRead(ABuffer, ACount, FReadAsyncPtr, read)) return 0;
+    return WaitForAsync(FReadAsyncPtr);
+}
+
+std::int32_t TCustomComPort::ReadStr(std::string& AStr, std::int32_t ACount) {
+    if (ACount <= 0) {
+        AStr.clear();
+        return 0;
+    }
+    EnsureAsync(FReadAsyncPtr);
+    StageAsync(okRead, nullptr, ACount, FReadAsyncPtr);
+    std::int32_t read = 0;
+    if (!StartRead(FReadAsyncPtr->Data.get(), ACount, FReadAsyncPtr, read)) {
+        AStr.clear();
+        return 0;
+    }
+    read = WaitForAsync(FReadAsyncPtr);
+    if (read > 0)
+        AStr.assign(FReadAsyncPtr->Data.get(), static_cast<std::size_t>(read));
+    else
+        AStr.clear();
+    return read;
+}
+
+// --- Status and line control --------------------------------------------------------------------
+
+TComStat TCustomComPort::QueryStatus(TComErrors* AErrors) {
+    TComStat stat;
+    std::uint32_t errors = 0;
+    if (const TOsError error = Platform().ClearCommError(FHandle, errors, &stat))
+        RaiseOsError(cpeClearCommError, error);
+    if (AErrors != nullptr) {
+        TComErrors set;
+        if (errors & CommError::Frame) set.Include(ceFrame);
+        if ((errors & CommError::RxParity) && FParity->Check()) set.Include(ceRxParity);
+        if (errors & CommError::Overrun) set.Include(ceOverrun);
+        if (errors & CommError::RxOver) set.Include(ceRxOver);
+        if (errors & CommError::TxFull) set.Include(ceTxFull);
+        if (errors & CommError::Break) set.Include(ceBreak);
+        if (errors & CommError::IOE) set.Include(ceIO);
+        if (errors & CommError::Mode) set.Include(ceMode);
+        *AErrors = set;
+    }
+    return stat;
+}
+
+std::int32_t TCustomComPort::InputCount() {
+    if (FInputCountNotSupported) return 0;
+    return static_cast<std::int32_t>(QueryStatus(nullptr).cbInQue);
+}
+
+std::int32_t TCustomComPort::OutputCount() {
+    return static_cast<std::int32_t>(QueryStatus(nullptr).cbOutQue);
+}
+
+TComStateFlags TCustomComPort::StateFlags() {
+    return TComStateFlags::FromBits(static_cast<std::uint8_t>(QueryStatus(nullptr).Flags & 0xFF));
+}
+
+TComErrors TCustomComPort::LastErrors() {
+    TComErrors errors;
+    QueryStatus(&errors);
+    return errors;
+}
+
+TComSignals TCustomComPort::Signals() {
+    // Without overlapped access the modem lines are not asked for.
+    if (!FOverlapped) return {};
+    std::uint32_t status = 0;
+    if (const TOsError error = Platform().GetCommModemStatus(FHandle, status))
+        RaiseOsError(cpeGetModemStatus, error);
+    TComSignals signals;
+    if (status & ModemStatus::CtsOn) signals.Include(csCTS);
+    if (status & ModemStatus::DsrOn) signals.Include(csDSR);
+    if (status & ModemStatus::RingOn) signals.Include(csRing);
+    if (status & ModemStatus::RlsdOn) signals.Include(csRLSD);
+    return signals;
+}
+
+void TCustomComPort::Escape(std::uint32_t AFunction) {
+    if (const TOsError error = Platform().EscapeCommFunction(FHandle, AFunction))
+        RaiseOsError(cpeEscapeFunction, error);
+}
+
+void TCustomComPort::SetDTR(bool AOnOff) {
+    Escape(AOnOff ? Esc::SetDtr : Esc::ClrDtr);
+}
+void TCustomComPort::SetRTS(bool AOnOff) {
+    Escape(AOnOff ? Esc::SetRts : Esc::ClrRts);
+}
+void TCustomComPort::SetXonXoff(bool AOnOff) {
+    Escape(AOnOff ? Esc::SetXon : Esc::SetXoff);
+}
+void TCustomComPort::SetBreak(bool AOnOff) {
+    Escape(AOnOff ? Esc::SetBreak : Esc::ClrBreak);
+}
+
+void TCustomComPort::Purge(std::uint32_t AFlags) {
+    if (const TOsError error = Platform().PurgeComm(FHandle, AFlags))
+        RaiseOsError(cpePurgeComm, error);
+}
+
+void TCustomComPort::ClearBuffer(bool AInput, bool AOutput) {
+    std::uint32_t flags = 0;
+    if (AInput) flags |= Purge::RxClear;
+    if (AOutput) flags |= Purge::TxClear;
+    Purge(flags);
+}
+
+void TCustomComPort::AbortAllAsync() {
+    if (FOverlapped) Purge(Purge::TxAbort | Purge::RxAbort);
+}
+
+void TCustomComPort::TransmitChar(char ACh) {
+    if (const TOsError error = Platform().TransmitCommChar(FHandle, ACh))
+        RaiseOsError(cpeTransmitChar, error);
+}
+
+void TCustomComPort::WaitForEvent(TComEvents& AEvents, THandle AStopEvent, std::int32_t ATimeout) {
+    if (FThreadCreated) throw EComPort::CreateNoWinCode(cpeWaitWithThread);
+    TComPlatform& platform = Platform();
+    TOverlapped overlapped;
+    if (const TOsError error = platform.CreateEventW(true, false, overlapped.hEvent))
+        RaiseOsError(cpeWaitForEvent, error);
+    TEventGuard eventGuard(overlapped.hEvent);
+    THandle handles[2] = {overlapped.hEvent, AStopEvent};
+    const std::uint32_t handleCount = AStopEvent != 0 ? 2 : 1;
+
+    platform.SetCommMask(FHandle, EventsToMask(AEvents));
+    std::uint32_t mask = 0;
+    TOsError error = platform.WaitCommEvent(FHandle, &mask, &overlapped);
+    if (error != WinError::Success && error != WinError::IoPending)
+        RaiseOsError(cpeWaitForEvent, error);
+    std::uint32_t result = Wait::Failed;
+    error = platform.WaitForMultipleObjects(handleCount, handles, false,
+                                            static_cast<std::uint32_t>(ATimeout), result);
+    const bool ended =
+        error == WinError::Success &&
+        (result == Wait::Object0 || result == Wait::Object0 + 1 || result == Wait::Timeout);
+    if (error == WinError::Success && !ended) error = WinError::InvalidHandle;
+    platform.SetCommMask(FHandle, 0);
+    if (result != Wait::Object0) {
+        // The new mask ends the device's wait, which then writes into mask: wait for that
+        // before mask and the record go out of scope.
+        std::uint32_t ignored = 0;
+        platform.GetOverlappedResult(FHandle, &overlapped, ignored, true);
+    }
+    if (!ended) RaiseOsError(cpeWaitForEvent, error);
+    AEvents = MaskToEvents(mask);
+}
+
+} // namespace cport

@@ -1,0 +1,316 @@
+#include "MainThread.h"
+
+#include "CPort.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace cport {
+
+namespace {
+
+// The outcome of one call or message handed to the GUI thread; its sender waits for Done.
+struct THandOver {
+    bool Done = false;
+    std::exception_ptr Error;
+    std::intptr_t Result = 0;
+};
+
+struct TItem {
+    std::function<void()> Call;
+    TMainThread::TWindowHandle Window = 0;
+    TMessage Message;
+    std::shared_ptr<THandOver> Sender; // empty for Queue
+};
+
+struct TState {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::deque<TItem> Items;
+    std::map<TMainThread::TWindowHandle, std::shared_ptr<TMainThread::TWindowProc>> Windows;
+    TMainThread::TWindowHandle NextWindow = 0;
+    TMainThread::TWakeUp WakeUp;
+    TMainThread::TExceptionReport Report;
+};
+
+TState& State() {
+    // Never destroyed: threads of ports in static objects may hand over during exit.
+    static TState* const state = new TState();
+    return *state;
+}
+
+// The thread that runs static initialisation is the one that started the program.
+std::atomic<std::thread::id> MainId{std::this_thread::get_id()};
+
+// The message being served on this thread, until its sender is released.
+thread_local std::shared_ptr<THandOver> CurrentSent;
+
+void Release(THandOver& AHandOver, std::intptr_t AResult) {
+    AHandOver.Result = AResult;
+    AHandOver.Done = true;
+}
+
+void Enqueue(TItem AItem) {
+    TState& state = State();
+    TMainThread::TWakeUp wakeUp;
+    {
+        std::lock_guard lock(state.Lock);
+        state.Items.push_back(std::move(AItem));
+        wakeUp = state.WakeUp;
+    }
+    state.Changed.notify_all();
+    if (wakeUp) wakeUp();
+}
+
+// Waits until AHandOver is done; the caller is not the GUI thread.
+void AwaitHandOver(THandOver& AHandOver) {
+    TState& state = State();
+    std::unique_lock lock(state.Lock);
+    state.Changed.wait(lock, [&] { return AHandOver.Done; });
+}
+
+void Serve(TItem& AItem) {
+    TState& state = State();
+    if (AItem.Call) {
+        try {
+            AItem.Call();
+        } catch (...) {
+            if (AItem.Sender) {
+                std::lock_guard lock(state.Lock);
+                AItem.Sender->Error = std::current_exception();
+            } else {
+                TMainThread::ShowException(std::current_exception(), nullptr);
+            }
+        }
+        if (AItem.Sender) {
+            {
+                std::lock_guard lock(state.Lock);
+                Release(*AItem.Sender, 0);
+            }
+            state.Changed.notify_all();
+        }
+        return;
+    }
+    std::shared_ptr<TMainThread::TWindowProc> proc;
+    {
+        std::lock_guard lock(state.Lock);
+        auto window = state.Windows.find(AItem.Window);
+        if (window != state.Windows.end()) proc = window->second;
+    }
+    const std::shared_ptr<THandOver> outer = CurrentSent;
+    CurrentSent = AItem.Sender;
+    if (proc) {
+        try {
+            (*proc)(AItem.Message);
+        } catch (...) {
+            TMainThread::ShowException(std::current_exception(), nullptr);
+        }
+    }
+    TMainThread::ReplyMessage(AItem.Message.Result);
+    CurrentSent = outer;
+}
+
+// Takes the next item, if any; on the GUI thread.
+bool TakeItem(std::unique_lock<std::mutex>& ALock, TItem& AItem) {
+    TState& state = State();
+    (void)ALock;
+    if (state.Items.empty()) return false;
+    AItem = std::move(state.Items.front());
+    state.Items.pop_front();
+    return true;
+}
+
+} // namespace
+
+std::thread::id TMainThread::Id() {
+    return MainId.load();
+}
+
+void TMainThread::SetId(std::thread::id AId) {
+    MainId.store(AId);
+}
+
+TMainThread::TWakeUp TMainThread::SetWakeUp(TWakeUp AWakeUp) {
+    TState& state = State();
+    std::lock_guard lock(state.Lock);
+    std::swap(state.WakeUp, AWakeUp);
+    return AWakeUp;
+}
+
+std::size_t TMainThread::ProcessMessages() {
+    if (!IsCurrent()) return 0;
+    TState& state = State();
+    std::size_t served = 0;
+    for (;;) {
+        TItem item;
+        {
+            std::unique_lock lock(state.Lock);
+            if (!TakeItem(lock, item)) return served;
+        }
+        Serve(item);
+        ++served;
+    }
+}
+
+void TMainThread::Synchronize(const std::function<void()>& AMethod) {
+    if (IsCurrent()) {
+        AMethod();
+        return;
+    }
+    auto handOver = std::make_shared<THandOver>();
+    TItem item;
+    item.Call = AMethod;
+    item.Sender = handOver;
+    Enqueue(std::move(item));
+    AwaitHandOver(*handOver);
+    if (handOver->Error) std::rethrow_exception(handOver->Error);
+}
+
+void TMainThread::Queue(std::function<void()> AMethod) {
+    TItem item;
+    item.Call = std::move(AMethod);
+    Enqueue(std::move(item));
+}
+
+TMainThread::TWindowHandle TMainThread::AllocateHWnd(TWindowProc AProc) {
+    TState& state = State();
+    std::lock_guard lock(state.Lock);
+    const TWindowHandle window = ++state.NextWindow;
+    state.Windows[window] = std::make_shared<TWindowProc>(std::move(AProc));
+    return window;
+}
+
+void TMainThread::DeallocateHWnd(TWindowHandle AWindow) {
+    TState& state = State();
+    {
+        std::lock_guard lock(state.Lock);
+        state.Windows.erase(AWindow);
+        for (auto it = state.Items.begin(); it != state.Items.end();) {
+            if (!it->Call && it->Window == AWindow) {
+                if (it->Sender) Release(*it->Sender, 0);
+                it = state.Items.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    state.Changed.notify_all();
+}
+
+std::intptr_t TMainThread::SendMessage(TWindowHandle AWindow, std::uint32_t AMsg,
+                                       std::uintptr_t AWParam, std::intptr_t ALParam) {
+    TItem item;
+    item.Window = AWindow;
+    item.Message.Msg = AMsg;
+    item.Message.WParam = AWParam;
+    item.Message.LParam = ALParam;
+    if (IsCurrent()) {
+        // Not sent from another thread: no sender to release.
+        Serve(item);
+        return item.Message.Result;
+    }
+    auto handOver = std::make_shared<THandOver>();
+    item.Sender = handOver;
+    Enqueue(std::move(item));
+    AwaitHandOver(*handOver);
+    return handOver->Result;
+}
+
+bool TMainThread::InSendMessage() {
+    if (!CurrentSent) return false;
+    std::lock_guard lock(State().Lock);
+    return !CurrentSent->Done;
+}
+
+void TMainThread::ReplyMessage(std::intptr_t AResult) {
+    if (!CurrentSent) return;
+    TState& state = State();
+    {
+        std::lock_guard lock(state.Lock);
+        if (CurrentSent->Done) return;
+        Release(*CurrentSent, AResult);
+    }
+    state.Changed.notify_all();
+}
+
+TMainThread::TExceptionReport TMainThread::SetExceptionReport(TExceptionReport AReport) {
+    TState& state = State();
+    std::lock_guard lock(state.Lock);
+    std::swap(state.Report, AReport);
+    return AReport;
+}
+
+void TMainThread::ShowException(std::exception_ptr AError, TObject* ASender) noexcept {
+    TExceptionReport report;
+    {
+        std::lock_guard lock(State().Lock);
+        report = State().Report;
+    }
+    try {
+        if (report)
+            report(AError, ASender);
+        else
+            std::fprintf(stderr, "%s\n", ExceptionMessage(AError).c_str());
+    } catch (...) {
+        // A report that fails has nobody left to tell.
+    }
+}
+
+std::string TMainThread::ExceptionMessage(std::exception_ptr AError) {
+    try {
+        if (AError) std::rethrow_exception(AError);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+    }
+    return "Unknown error";
+}
+
+// --- TThread ------------------------------------------------------------------------------------
+
+TThread::TThread() = default;
+
+TThread::~TThread() {
+    WaitFor();
+}
+
+void TThread::Start() {
+    FThread = std::thread([this] {
+        try {
+            Execute();
+        } catch (...) {
+            FFatalException = std::current_exception();
+        }
+        TState& state = State();
+        {
+            std::lock_guard lock(state.Lock);
+            FFinished = true;
+        }
+        state.Changed.notify_all();
+    });
+}
+
+void TThread::WaitFor() {
+    if (!FThread.joinable() || FThread.get_id() == std::this_thread::get_id()) return;
+    if (TMainThread::IsCurrent()) {
+        TState& state = State();
+        std::unique_lock lock(state.Lock);
+        while (!FFinished) {
+            TItem item;
+            if (TakeItem(lock, item)) {
+                lock.unlock();
+                Serve(item);
+                lock.lock();
+            } else {
+                state.Changed.wait(lock);
+            }
+        }
+    }
+    FThread.join();
+}
+
+} // namespace cport

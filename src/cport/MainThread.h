@@ -1,0 +1,108 @@
+// What the component needs from "the GUI library", without any GUI library: running a call on
+// the GUI thread and waiting for it, hidden event windows whose procedures run on the GUI
+// thread and release the sender as soon as they start, a thread wait that keeps serving both,
+// and the application's exception report.
+//
+// Calls for the GUI thread wait in one queue. A GUI toolkit installs a wake-up that makes its
+// event loop call ProcessMessages (cportqt does this for Qt); a program without one calls it
+// itself. A GUI thread that waits for another thread through WaitForThread serves the queue
+// while it waits, so a hand-over in flight can never deadlock against a close.
+#pragma once
+
+#include "Component.h"
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace cport {
+
+struct TMessage;
+
+class TMainThread {
+public:
+    using TWakeUp = std::function<void()>;
+    using TExceptionReport = std::function<void(std::exception_ptr AError, TObject* ASender)>;
+    using TWindowProc = std::function<void(TMessage& AMessage)>;
+    using TWindowHandle = std::intptr_t;
+
+    // The GUI thread: the thread that started the program, unless set otherwise (tests run a
+    // stand-in thread).
+    static std::thread::id Id();
+    static void SetId(std::thread::id AId);
+    static bool IsCurrent() { return std::this_thread::get_id() == Id(); }
+
+    // Called (from any thread) whenever a call is queued for the GUI thread. Returns the one
+    // installed before. Without one, queued calls wait until the GUI thread serves the queue.
+    static TWakeUp SetWakeUp(TWakeUp AWakeUp);
+
+    // Runs every call queued for the GUI thread; on the GUI thread only. Returns how many ran.
+    static std::size_t ProcessMessages();
+
+    // Runs AMethod on the GUI thread and waits until it has returned; an exception it raises
+    // is raised again in the caller. On the GUI thread itself it runs at once.
+    static void Synchronize(const std::function<void()>& AMethod);
+    // Runs AMethod on the GUI thread later, without waiting for it.
+    static void Queue(std::function<void()> AMethod);
+
+    // Hidden windows. A window's procedure runs on the GUI thread.
+    static TWindowHandle AllocateHWnd(TWindowProc AProc);
+    // Releases the window; messages still queued for it are dropped, their senders released.
+    static void DeallocateHWnd(TWindowHandle AWindow);
+    // Delivers a message to the window's procedure and returns its result. From another
+    // thread the caller waits until the procedure replies (ReplyMessage) or returns.
+    static std::intptr_t SendMessage(TWindowHandle AWindow, std::uint32_t AMsg,
+                                     std::uintptr_t AWParam, std::intptr_t ALParam);
+    // True inside a window procedure serving a message sent from another thread that has not
+    // been replied to yet.
+    static bool InSendMessage();
+    // Releases the sender of the message being served, with AResult as its result.
+    static void ReplyMessage(std::intptr_t AResult);
+
+    // The application's exception report: shows an exception that escaped an action of the
+    // user or an event handler. The default writes the message to standard error. Returns the
+    // report installed before.
+    static TExceptionReport SetExceptionReport(TExceptionReport AReport);
+    static void ShowException(std::exception_ptr AError, TObject* ASender) noexcept;
+    // The message of an exception, or a generic text for one that carries none.
+    static std::string ExceptionMessage(std::exception_ptr AError);
+};
+
+// A thread of the component: created suspended, started by Start, asked to end by Terminate.
+// WaitFor on the GUI thread serves the queue while it waits, so a thread blocked in a hand-over
+// can finish. A derived class must end its thread in its own destructor (its members are gone
+// by the time this base destructor runs); the base destructor only waits for a thread that is
+// still running.
+class TThread {
+public:
+    TThread();
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+    virtual ~TThread();
+
+    void Start();
+    void Terminate() { FTerminated = true; }
+    bool Terminated() const { return FTerminated; }
+    // Waits until Execute has returned and joins the thread; does nothing if it never started
+    // or was joined already.
+    void WaitFor();
+    // The exception that ended Execute, if one did.
+    std::exception_ptr FatalException() const { return FFatalException; }
+
+protected:
+    virtual void Execute() = 0;
+    static void Synchronize(const std::function<void()>& AMethod) {
+        TMainThread::Synchronize(AMethod);
+    }
+
+private:
+    std::thread FThread;
+    std::atomic<bool> FTerminated{false};
+    bool FFinished = false; // guarded by the queue's lock
+    std::exception_ptr FFatalException;
+};
+
+} // namespace cport

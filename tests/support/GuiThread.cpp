@@ -1,0 +1,63 @@
+#include "GuiThread.h"
+
+#include <condition_variable>
+
+namespace cport::test {
+
+namespace {
+std::mutex WakeLock;
+std::condition_variable Woken;
+bool Queued = false;
+
+void InstallWakeUp() {
+    static const bool installed = [] {
+        TMainThread::SetWakeUp([] {
+            {
+                std::lock_guard lock(WakeLock);
+                Queued = true;
+            }
+            Woken.notify_all();
+        });
+        return true;
+    }();
+    (void)installed;
+}
+} // namespace
+
+bool ServeUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout) {
+    InstallWakeUp();
+    const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+    for (;;) {
+        TMainThread::ProcessMessages();
+        if (APredicate()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        std::unique_lock lock(WakeLock);
+        Woken.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now, 5ms),
+                       [] { return Queued; });
+        Queued = false;
+    }
+}
+
+TReportRecorder::TReportRecorder() {
+    FPrevious = TMainThread::SetExceptionReport([this](std::exception_ptr AError, TObject*) {
+        std::lock_guard lock(FLock);
+        FMessages.push_back(TMainThread::ExceptionMessage(AError));
+    });
+}
+
+TReportRecorder::~TReportRecorder() {
+    TMainThread::SetExceptionReport(FPrevious);
+}
+
+std::vector<std::string> TReportRecorder::Messages() const {
+    std::lock_guard lock(FLock);
+    return FMessages;
+}
+
+std::size_t TReportRecorder::Count() const {
+    std::lock_guard lock(FLock);
+    return FMessages.size();
+}
+
+} // namespace cport::test
