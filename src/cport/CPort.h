@@ -60,12 +60,16 @@ public:
     void SetWinCode(std::int32_t AValue) { FWinCode = AValue; }
     std::int32_t Code() const { return FCode; }
     void SetCode(std::int32_t AValue) { FCode = AValue; }
+    const char* what() const noexcept override { return FMessage.c_str(); }
 
 private:
     explicit EComPort(std::int32_t ACode);
 
     std::int32_t FWinCode;
     std::int32_t FCode;
+    // Kept here rather than in the base: the base shares its text between copies through a
+    // reference count, and a copy handed to another thread must own its text.
+    std::string FMessage;
 };
 
 // --- Settings objects -----------------------------------------------------------------------

@@ -41,14 +41,16 @@ std::string ComErrorText(std::int32_t ACode) {
 }
 
 EComPort::EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort)
-    : std::runtime_error(MessagePrefix + ComErrorText(ACode) + " on " + APort)
+    : std::runtime_error(std::string())
     , FWinCode(AWinCode)
-    , FCode(ACode) {}
+    , FCode(ACode)
+    , FMessage(MessagePrefix + ComErrorText(ACode) + " on " + APort) {}
 
 EComPort::EComPort(std::int32_t ACode)
-    : std::runtime_error(MessagePrefix + ComErrorText(ACode))
+    : std::runtime_error(std::string())
     , FWinCode(-1)
-    , FCode(ACode) {}
+    , FCode(ACode)
+    , FMessage(MessagePrefix + ComErrorText(ACode)) {}
 
 EComPort EComPort::CreateNoWinCode(std::int32_t ACode) {
     return EComPort(ACode);

@@ -124,18 +124,16 @@ void TComThread::SendEventCodes() {
 void TComThread::RunEvents() {
     const bool onGuiThread = TMainThread::IsCurrent();
     for (const TComEvent event : DeliveryOrder) {
-        if (!FEvents.Contains(event))
-            continue;
+        if (!FEvents.Contains(event)) continue;
         // A failing handler must not end event delivery: the logger would stop logging
         // without a word. It is reported, and the remaining events of the set still run.
         try {
             FComPort->RunEvent(event);
         } catch (...) {
-            std::exception_ptr error = std::current_exception();
             if (onGuiThread)
-                TMainThread::ShowException(error, FComPort);
+                TMainThread::ShowException(std::current_exception(), FComPort);
             else // a report may show a window, which only the GUI thread may do
-                TMainThread::Queue([error] { TMainThread::ShowException(error, nullptr); });
+                TMainThread::QueueException(std::current_exception());
         }
     }
 }

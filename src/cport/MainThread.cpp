@@ -260,6 +260,20 @@ void TMainThread::ShowException(std::exception_ptr AError, TObject* ASender) noe
     }
 }
 
+void TMainThread::QueueException(std::exception_ptr AError) {
+    std::function<std::exception_ptr()> rebuild;
+    try {
+        std::rethrow_exception(AError);
+    } catch (const EComPort& e) {
+        rebuild = [copy = EComPort(e)] { return std::make_exception_ptr(copy); };
+    } catch (...) {
+        rebuild = [text = ExceptionMessage(std::current_exception())] {
+            return std::make_exception_ptr(std::runtime_error(text));
+        };
+    }
+    Queue([rebuild = std::move(rebuild)] { ShowException(rebuild(), nullptr); });
+}
+
 std::string TMainThread::ExceptionMessage(std::exception_ptr AError) {
     try {
         if (AError) std::rethrow_exception(AError);

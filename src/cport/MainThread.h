@@ -67,6 +67,9 @@ public:
     // report installed before.
     static TExceptionReport SetExceptionReport(TExceptionReport AReport);
     static void ShowException(std::exception_ptr AError, TObject* ASender) noexcept;
+    // Hands an exception caught on another thread to the report on the GUI thread, as a copy
+    // that shares nothing with the original (the sender is not passed: it may be gone by then).
+    static void QueueException(std::exception_ptr AError);
     // The message of an exception, or a generic text for one that carries none.
     static std::string ExceptionMessage(std::exception_ptr AError);
 };

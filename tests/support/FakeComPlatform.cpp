@@ -165,6 +165,15 @@ bool TFakeComPlatform::WaitUntilCommWaitPending(std::chrono::milliseconds ATimeo
     });
 }
 
+bool TFakeComPlatform::WaitForCall(const std::string& AName, std::chrono::milliseconds ATimeout,
+                                   int ACount) const {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, ATimeout, [&] {
+        return std::count_if(FCalls.begin(), FCalls.end(),
+                             [&](const TCall& ACall) { return ACall.Name == AName; }) >= ACount;
+    });
+}
+
 std::size_t TFakeComPlatform::LiveEvents() const {
     std::lock_guard lock(FLock);
     return FEvents.size();
@@ -175,6 +184,7 @@ std::size_t TFakeComPlatform::LiveEvents() const {
 TOsError TFakeComPlatform::Enter(TCall ACall) {
     const std::string name = ACall.Name;
     FCalls.push_back(std::move(ACall));
+    FChanged.notify_all();
     auto failure = FFailures.find(name);
     if (failure == FFailures.end() || failure->second.second == 0) return WinError::Success;
     if (failure->second.second > 0) --failure->second.second;

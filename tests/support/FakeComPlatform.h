@@ -80,6 +80,9 @@ public:
     bool WaitCommEventPending() const;
     // Blocks (bounded) until a WaitCommEvent is pending; false on timeout.
     bool WaitUntilCommWaitPending(std::chrono::milliseconds ATimeout) const;
+    // Blocks (bounded) until AName has been called at least ACount times; false on timeout.
+    bool WaitForCall(const std::string& AName, std::chrono::milliseconds ATimeout,
+                     int ACount = 1) const;
     // Number of events that exist (created and not closed).
     std::size_t LiveEvents() const;
 

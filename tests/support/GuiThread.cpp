@@ -39,6 +39,14 @@ bool ServeUntil(const std::function<bool()>& APredicate, std::chrono::millisecon
     }
 }
 
+bool WaitUntilQueued(std::chrono::milliseconds ATimeout) {
+    InstallWakeUp();
+    std::unique_lock lock(WakeLock);
+    const bool queued = Woken.wait_for(lock, ATimeout, [] { return Queued; });
+    Queued = false;
+    return queued;
+}
+
 TReportRecorder::TReportRecorder() {
     FPrevious = TMainThread::SetExceptionReport([this](std::exception_ptr AError, TObject*) {
         std::lock_guard lock(FLock);

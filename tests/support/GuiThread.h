@@ -19,6 +19,9 @@ using namespace std::chrono_literals;
 // other threads change without queueing anything.
 bool ServeUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout = 10s);
 
+// Waits, without serving it, until a call is queued for the GUI thread; false on timeout.
+bool WaitUntilQueued(std::chrono::milliseconds ATimeout = 10s);
+
 // Installs itself as the application's exception report for its lifetime and keeps the
 // messages it is given.
 class TReportRecorder {
