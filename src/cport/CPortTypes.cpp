@@ -176,7 +176,9 @@ bool YesNoToBool(const std::string& AText) {
 std::string CharToText(char AChar) {
     const auto code = static_cast<unsigned char>(AChar);
     if (code >= 33 && code <= 127) return std::string(1, AChar);
-    return "#" + std::to_string(code);
+    std::string text = "#";
+    text += std::to_string(code);
+    return text;
 }
 
 char TextToChar(const std::string& AText) {
