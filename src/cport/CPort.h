@@ -410,6 +410,9 @@ public:
     void SetReadAsyncLastError(std::uint32_t AValue) { FReadAsyncLastError = AValue; }
     std::int32_t SyncWriteErrors() const { return FSyncWriteErrors; }
 
+    // Runs the installed setup dialog on this port (see SetSetupDialog).
+    void ShowSetupDialog();
+
     // --- Links ---
     // Raise EComPort code 18 for a link already registered, or not registered.
     void RegisterLink(TComLink* AComLink);
@@ -633,6 +636,11 @@ private:
     bool FOpening = false;
     bool FClosing = false;
 };
+
+// The modal dialog that ShowSetupDialog runs. The component has no GUI of its own: a GUI
+// library installs its dialog here (cportqt does). Returns the one installed before.
+using TSetupDialogProc = std::function<void(TCustomComPort& APort)>;
+TSetupDialogProc SetSetupDialog(TSetupDialogProc AProc);
 
 // The port with its settings exposed at design time; it adds no behaviour.
 class TComPort : public TCustomComPort {

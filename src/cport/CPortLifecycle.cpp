@@ -14,6 +14,11 @@ TComPlatform& Platform() {
     return TComPlatform::Current();
 }
 
+TSetupDialogProc& SetupDialog() {
+    static TSetupDialogProc proc;
+    return proc;
+}
+
 // Resets a flag when the scope ends, whichever way it ends.
 class TFlagGuard {
 public:
@@ -136,6 +141,16 @@ void TCustomComPort::Close() {
     FConnected = false;
     step([this] { ProcessAfterClose(); });
     if (failure) std::rethrow_exception(failure);
+}
+
+TSetupDialogProc SetSetupDialog(TSetupDialogProc AProc) {
+    std::swap(SetupDialog(), AProc);
+    return AProc;
+}
+
+void TCustomComPort::ShowSetupDialog() {
+    if (!SetupDialog()) throw std::logic_error("No setup dialog is installed");
+    SetupDialog()(*this);
 }
 
 void TCustomComPort::SetConnected(bool AValue) {
