@@ -4,6 +4,7 @@
 #include "platform/PosixPorts.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <pty.h>
 #include <sys/stat.h>
@@ -94,6 +95,7 @@ TEST_F(Ports, EntriesWhoseDeviceOrPublisherIsGoneAreSkipped) {
     EXPECT_TRUE(List().empty());
 
     TPty pty;
+    std::fflush(nullptr);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) _exit(PublishPort("orphan", pty.Path) == 0 ? 0 : 1);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <poll.h>
 #include <random>
@@ -28,6 +29,7 @@ std::string ReadFile(const std::string& APath) {
 // Runs AWork in a child process, which ends with 0 when it returns and 1 when it throws.
 template <typename TWork>
 pid_t Spawn(TWork AWork) {
+    std::fflush(nullptr); // a child must not write the parent's buffered output a second time
     const pid_t child = fork();
     if (child != 0) return child;
     try {
