@@ -206,6 +206,111 @@ private:
     char FXoffChar = 19;
 };
 
+// --- Stored settings and the port list ------------------------------------------------------
+// The two store accessors of StoreSettings and LoadSettings: each is made for one call and
+// released at its end; both work through TComPlatform::Current().
+
+// A failed read or write of a store accessor. StoreSettings and LoadSettings replace it (like
+// every other failure) by their own error.
+class EStoreAccess : public std::runtime_error {
+public:
+    EStoreAccess(const std::string& AMessage, TOsError AOsError);
+    // The platform's error code, or 0 when no platform call failed (no key open, a value of
+    // another kind).
+    TOsError OsError() const { return FOsError; }
+
+private:
+    TOsError FOsError;
+};
+
+// Registry values of one key.
+class TRegistryAccess {
+public:
+    TRegistryAccess() = default;
+    TRegistryAccess(const TRegistryAccess&) = delete;
+    TRegistryAccess& operator=(const TRegistryAccess&) = delete;
+    // Closes the key, ignoring a failure: it runs while an error is already on its way.
+    ~TRegistryAccess();
+
+    // The root that OpenKey starts from; the current user's root until set.
+    THKey RootKey() const { return FRootKey; }
+    void SetRootKey(THKey AValue) { FRootKey = AValue; }
+    // Opens AKey below the root with full access, creating it and missing parents; closes a
+    // key opened before. False, and no key open, when that fails.
+    bool OpenKey(const std::string& AKey);
+    bool HasKey() const { return FHasKey; }
+    THKey CurrentKey() const { return FKey; }
+
+    // Raise EStoreAccess when no key is open or the platform fails.
+    void WriteString(const std::string& AName, const std::string& AValue);
+    void WriteInteger(const std::string& AName, std::int32_t AValue);
+    // A missing value (or no key open) reads as the empty text; a value of another kind than
+    // a plain or expandable string raises EStoreAccess, as does any other failure.
+    std::string ReadString(const std::string& AName);
+    // A missing value, one of another kind than a 32-bit integer, or no key open raises
+    // EStoreAccess.
+    std::int32_t ReadInteger(const std::string& AName);
+
+    // Closes the key; raises EStoreAccess when the platform fails.
+    void Release();
+
+private:
+    THKey FRootKey = HKey::CurrentUser;
+    THKey FKey = 0;
+    bool FHasKey = false;
+};
+
+// Values of one profile (INI) file.
+class TIniAccess {
+public:
+    explicit TIniAccess(std::string AFileName)
+        : FFileName(std::move(AFileName)) {}
+    TIniAccess(const TIniAccess&) = delete;
+    TIniAccess& operator=(const TIniAccess&) = delete;
+    // Writes cached changes out if Release did not, ignoring a failure: it runs while an error
+    // is already on its way.
+    ~TIniAccess();
+
+    const std::string& FileName() const { return FFileName; }
+    // ADefault when the file, the section or the line is missing; at most 2047 characters.
+    std::string ReadString(const std::string& ASection, const std::string& AName,
+                           const std::string& ADefault);
+    // Creates the file, section or line as needed, or replaces the line's value; raises
+    // EStoreAccess when the file cannot be written.
+    void WriteString(const std::string& ASection, const std::string& AName,
+                     const std::string& AValue);
+    // ADefault when the text is missing or no number (decimal, or hexadecimal after "0x" or
+    // "$").
+    std::int32_t ReadInteger(const std::string& ASection, const std::string& AName,
+                             std::int32_t ADefault);
+    // As decimal text.
+    void WriteInteger(const std::string& ASection, const std::string& AName, std::int32_t AValue);
+
+    // Has the profile functions write cached changes of the file out; raises EStoreAccess on
+    // failure.
+    void Release();
+
+private:
+    std::string FFileName;
+    bool FReleased = false;
+};
+
+// Chooses the registry root from the first element of APath ("HKEY_LOCAL_MACHINE" or
+// "HKEY_CURRENT_USER", letter case ignored; anything else keeps the accessor's root) and opens
+// the rest of the path, a backslash and AName below it, creating missing keys. A path without
+// a backslash opens nothing. A path with nothing after its first backslash (such as
+// "HKEY_CURRENT_USER\") opens AName directly below the root. Whether the key could be opened
+// is not reported: without one, the accessor's value operations behave as documented above.
+void OpenSettingsKey(TRegistryAccess& AAccess, const std::string& APath, const std::string& AName);
+
+// Replaces AList's content with the data of the values of the local machine's registry key
+// HARDWARE\DEVICEMAP\SERIALCOMM (the system's serial ports), sorted without regard to letter
+// case in the collating order of the user's locale; equal names are kept. Raises EComPort code
+// cpeRegistry with the platform's error code and "registry read" when the key cannot be opened
+// or a value cannot be read (a name over 255 characters or data over 256 bytes included); the
+// list then stays as it was.
+void ListComPorts(std::vector<std::string>& AList);
+
 // --- Events, links and operation records ----------------------------------------------------
 
 using TNotifyEvent = std::function<void(TObject* ASender)>;
@@ -500,7 +605,27 @@ public:
     const TNotifyEvent& OnRx80Full() const { return FOnRx80Full; }
     void SetOnRx80Full(TNotifyEvent AValue) { FOnRx80Full = std::move(AValue); }
 
+    // --- Stored settings (CPortStorage.cpp) --------------------------------------------------
+    // Writes the groups in StoredProps to the registry key of OpenSettingsKey(AStoreTo, Name())
+    // or to the section Name() of the INI file AStoreTo. Raises EComPort cpeStoreSettings on
+    // any failure; values written before it stay written.
+    void StoreSettings(TStoreType AStoreType, const std::string& AStoreTo);
+    // Reads the groups in StoredProps from the same place and applies each value through its
+    // setter, inside one update bracket that is closed on every path. Registry: a missing text
+    // value reads as empty text (so Port becomes empty and the rest take their parsing
+    // defaults), a missing integer fails. INI: a missing file, section or line keeps the
+    // current value ("CustomBaudRate" defaults to 9600). Raises EComPort cpeLoadSettings on any
+    // failure; values applied before it stay applied.
+    void LoadSettings(TStoreType AStoreType, const std::string& ALoadFrom);
+
 protected:
+    // The group-by-group work of StoreSettings and LoadSettings, given the opened accessor;
+    // a descendant may override them to store more.
+    virtual void StoreToRegistry(TRegistryAccess& AAccess);
+    virtual void StoreToIniFile(TIniAccess& AAccess);
+    virtual void LoadFromRegistry(TRegistryAccess& AAccess);
+    virtual void LoadFromIniFile(TIniAccess& AAccess);
+
     friend class TComBuffer;
     friend class TComTimeouts;
     friend class TComParity;
@@ -532,11 +657,12 @@ protected:
     virtual void NotifyRx80Full();
 
     // The apply steps: each does nothing unless the port is open, no update bracket is open
-    // and the component is neither being designed nor loaded. They raise EComPort code 7
-    // (control block), 8 (timeouts) and 9 (queue sizes) when the device refuses.
+    // and the component is neither being designed nor loaded (CanApply). They raise EComPort
+    // code 7 (control block), 8 (timeouts) and 9 (queue sizes) when the device refuses.
     virtual void ApplyControlBlock();
     virtual void ApplyTimeoutSettings();
     virtual void ApplyBufferSettings();
+    bool CanApply() const;
 
     // The steps that Open and Close run first and last.
     void ProcessBeforeOpen();
@@ -578,7 +704,6 @@ private:
     void Purge(std::uint32_t AFlags);
     void RaiseOsError(std::int32_t ACode, TOsError AError) const;
 
-    bool CanApply() const;
     bool CanReconfigureOpenPort() const;
     template <typename T>
     void SetControlSetting(T& AField, T AValue);

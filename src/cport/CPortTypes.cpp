@@ -51,9 +51,41 @@ std::string Format(const std::array<std::string_view, N>& ATexts, unsigned AOrdi
     return AOrdinal < N ? std::string(ATexts[AOrdinal]) : std::string();
 }
 
-// The runtime's string-to-integer rule: leading blanks, an optional sign, then decimal digits
-// or hexadecimal ones after "$", "x" or "0x"; nothing may follow. Decimal values must fit 32
-// bits; hexadecimal ones may use all 32 bits and wrap as the runtime does.
+// The first character's code as a UTF-16 unit would carry it. Bytes that do not start a valid
+// UTF-8 sequence stand for themselves.
+std::uint32_t FirstCharCode(const std::string& AText) {
+    const auto b0 = static_cast<unsigned char>(AText[0]);
+    auto cont = [&](std::size_t k) -> int {
+        if (k >= AText.size()) return -1;
+        const auto b = static_cast<unsigned char>(AText[k]);
+        return (b & 0xC0) == 0x80 ? (b & 0x3F) : -1;
+    };
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        const int c1 = cont(1);
+        if (c1 >= 0) return ((b0 & 0x1Fu) << 6) | static_cast<unsigned>(c1);
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        const int c1 = cont(1), c2 = cont(2);
+        if (c1 >= 0 && c2 >= 0) {
+            const std::uint32_t cp =
+                ((b0 & 0x0Fu) << 12) | (static_cast<unsigned>(c1) << 6) | static_cast<unsigned>(c2);
+            if (cp >= 0x800) return cp;
+        }
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        const int c1 = cont(1), c2 = cont(2), c3 = cont(3);
+        if (c1 >= 0 && c2 >= 0 && c3 >= 0) {
+            const std::uint32_t cp = ((b0 & 0x07u) << 18) | (static_cast<unsigned>(c1) << 12) |
+                                     (static_cast<unsigned>(c2) << 6) | static_cast<unsigned>(c3);
+            if (cp >= 0x10000 && cp <= 0x10FFFF)
+                return 0xD800 + ((cp - 0x10000) >> 10); // the high surrogate comes first
+        }
+    }
+    return b0;
+}
+
+} // namespace
+
+// Decimal values must fit 32 bits; hexadecimal ones may use all 32 bits and wrap as the runtime
+// does.
 std::optional<std::int32_t> StrToInt(std::string_view AText) {
     std::size_t i = 0;
     while (i < AText.size() && AText[i] == ' ')
@@ -89,39 +121,6 @@ std::optional<std::int32_t> StrToInt(std::string_view AText) {
     const auto bits = static_cast<std::uint32_t>(negative ? (0 - value) : value);
     return static_cast<std::int32_t>(bits);
 }
-
-// The first character's code as a UTF-16 unit would carry it. Bytes that do not start a valid
-// UTF-8 sequence stand for themselves.
-std::uint32_t FirstCharCode(const std::string& AText) {
-    const auto b0 = static_cast<unsigned char>(AText[0]);
-    auto cont = [&](std::size_t k) -> int {
-        if (k >= AText.size()) return -1;
-        const auto b = static_cast<unsigned char>(AText[k]);
-        return (b & 0xC0) == 0x80 ? (b & 0x3F) : -1;
-    };
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        const int c1 = cont(1);
-        if (c1 >= 0) return ((b0 & 0x1Fu) << 6) | static_cast<unsigned>(c1);
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        const int c1 = cont(1), c2 = cont(2);
-        if (c1 >= 0 && c2 >= 0) {
-            const std::uint32_t cp =
-                ((b0 & 0x0Fu) << 12) | (static_cast<unsigned>(c1) << 6) | static_cast<unsigned>(c2);
-            if (cp >= 0x800) return cp;
-        }
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        const int c1 = cont(1), c2 = cont(2), c3 = cont(3);
-        if (c1 >= 0 && c2 >= 0 && c3 >= 0) {
-            const std::uint32_t cp = ((b0 & 0x07u) << 18) | (static_cast<unsigned>(c1) << 12) |
-                                     (static_cast<unsigned>(c2) << 6) | static_cast<unsigned>(c3);
-            if (cp >= 0x10000 && cp <= 0x10FFFF)
-                return 0xD800 + ((cp - 0x10000) >> 10); // the high surrogate comes first
-        }
-    }
-    return b0;
-}
-
-} // namespace
 
 std::string BaudRateToText(TBaudRate ABaudRate) {
     return Format(BaudRateTexts, ABaudRate);

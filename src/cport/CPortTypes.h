@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace cport {
@@ -238,6 +240,11 @@ std::string CharToText(char AChar);
 // The reverse of CharToText: "#" followed by an integer gives its low 8 bits (a malformed
 // number gives #0); otherwise the low 8 bits of the first character's code; empty text #0.
 char TextToChar(const std::string& AText);
+
+// The runtime's string-to-integer rule: leading blanks, an optional sign, then decimal digits or
+// hexadecimal ones after "$", "x" or "0x"; nothing may follow. Empty when the text is no such
+// 32-bit number.
+std::optional<std::int32_t> StrToInt(std::string_view AText);
 
 // The rate in bits per second that a member stands for; 0 for brCustom, whose rate is the
 // port's CustomBaudRate.

@@ -17,7 +17,8 @@ bool IsEventOrWait(const std::string& AName) {
 }
 } // namespace
 
-TFakeComPlatform::TFakeComPlatform() = default;
+TFakeComPlatform::TFakeComPlatform(TComPlatform* AStore)
+    : FStore(AStore != nullptr ? *AStore : Native()) {}
 TFakeComPlatform::~TFakeComPlatform() = default;
 
 std::vector<TFakeComPlatform::TCall> TFakeComPlatform::Calls() const {
@@ -570,7 +571,7 @@ TOsError TFakeComPlatform::RegCreateKeyExW(THKey AKey, const std::string& ASubKe
         call.Text = ASubKey;
         if (TOsError e = Enter(call)) return e;
     }
-    return Native().RegCreateKeyExW(AKey, ASubKey, AResult);
+    return FStore.RegCreateKeyExW(AKey, ASubKey, AResult);
 }
 
 TOsError TFakeComPlatform::RegOpenKeyExW(THKey AKey, const std::string& ASubKey, THKey& AResult) {
@@ -580,7 +581,7 @@ TOsError TFakeComPlatform::RegOpenKeyExW(THKey AKey, const std::string& ASubKey,
         call.Text = ASubKey;
         if (TOsError e = Enter(call)) return e;
     }
-    return Native().RegOpenKeyExW(AKey, ASubKey, AResult);
+    return FStore.RegOpenKeyExW(AKey, ASubKey, AResult);
 }
 
 TOsError TFakeComPlatform::RegCloseKey(THKey AKey) {
@@ -588,7 +589,7 @@ TOsError TFakeComPlatform::RegCloseKey(THKey AKey) {
         std::lock_guard lock(FLock);
         if (TOsError e = Enter(TCall{"RegCloseKey", AKey})) return e;
     }
-    return Native().RegCloseKey(AKey);
+    return FStore.RegCloseKey(AKey);
 }
 
 TOsError TFakeComPlatform::RegSetValueExW(THKey AKey, const std::string& AName,
@@ -599,7 +600,7 @@ TOsError TFakeComPlatform::RegSetValueExW(THKey AKey, const std::string& AName,
         call.Text = AName;
         if (TOsError e = Enter(call)) return e;
     }
-    return Native().RegSetValueExW(AKey, AName, AValue);
+    return FStore.RegSetValueExW(AKey, AName, AValue);
 }
 
 TOsError TFakeComPlatform::RegQueryValueExW(THKey AKey, const std::string& AName,
@@ -610,7 +611,7 @@ TOsError TFakeComPlatform::RegQueryValueExW(THKey AKey, const std::string& AName
         call.Text = AName;
         if (TOsError e = Enter(call)) return e;
     }
-    return Native().RegQueryValueExW(AKey, AName, AValue);
+    return FStore.RegQueryValueExW(AKey, AName, AValue);
 }
 
 TOsError TFakeComPlatform::RegEnumValueW(THKey AKey, std::uint32_t AIndex,
@@ -620,7 +621,7 @@ TOsError TFakeComPlatform::RegEnumValueW(THKey AKey, std::uint32_t AIndex,
         std::lock_guard lock(FLock);
         if (TOsError e = Enter(TCall{"RegEnumValueW", AKey, AIndex})) return e;
     }
-    return Native().RegEnumValueW(AKey, AIndex, AMaxNameChars, AMaxDataBytes, AName, AValue);
+    return FStore.RegEnumValueW(AKey, AIndex, AMaxNameChars, AMaxDataBytes, AName, AValue);
 }
 
 std::string TFakeComPlatform::GetPrivateProfileStringW(const std::string& ASection,
@@ -634,7 +635,7 @@ std::string TFakeComPlatform::GetPrivateProfileStringW(const std::string& ASecti
         call.Text = ASection + "/" + AKey;
         FCalls.push_back(call);
     }
-    return Native().GetPrivateProfileStringW(ASection, AKey, ADefault, ASize, AFile);
+    return FStore.GetPrivateProfileStringW(ASection, AKey, ADefault, ASize, AFile);
 }
 
 TOsError TFakeComPlatform::WritePrivateProfileStringW(const std::optional<std::string>& ASection,
@@ -647,11 +648,11 @@ TOsError TFakeComPlatform::WritePrivateProfileStringW(const std::optional<std::s
         call.Text = ASection.value_or("") + "/" + AKey.value_or("");
         if (TOsError e = Enter(call)) return e;
     }
-    return Native().WritePrivateProfileStringW(ASection, AKey, AValue, AFile);
+    return FStore.WritePrivateProfileStringW(ASection, AKey, AValue, AFile);
 }
 
 int TFakeComPlatform::CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) {
-    return Native().CompareStringW(A, B, AIgnoreCase);
+    return FStore.CompareStringW(A, B, AIgnoreCase);
 }
 
 } // namespace cport::test

@@ -1,5 +1,6 @@
 // A recording platform for tests: a scripted serial device, in-process events and waits, and
-// the registry, profile and comparison calls passed on to the native platform. Every call is
+// the registry, profile and comparison calls passed on to a store platform (the native one
+// unless another is given, such as the in-memory TStoreFakePlatform). Every call is
 // recorded, and any call can be made to fail with a chosen OS error code, so each raise site
 // of the component can be tested with its exact code, OS code and message.
 #pragma once
@@ -35,7 +36,7 @@ public:
         TCommTimeouts Timeouts; // SetCommTimeouts
     };
 
-    TFakeComPlatform();
+    explicit TFakeComPlatform(TComPlatform* AStore = nullptr);
     ~TFakeComPlatform() override;
 
     // --- What happened ---------------------------------------------------------------------
@@ -170,6 +171,7 @@ private:
     void ServeReadsLocked(TDevice& ADevice);
     std::uint32_t InputCountLocked() const;
 
+    TComPlatform& FStore;
     mutable std::mutex FLock;
     mutable std::condition_variable FChanged;
     std::vector<TCall> FCalls;

@@ -1,0 +1,277 @@
+// rq71sim: a simulated RQ-71 on a pseudo-terminal. It prints the path of the terminal's serial
+// side, publishes it so that the port lists of programs show it, and answers each poll line
+// (CR LF) with one reading; optionally it streams readings on its own, mixes NUL bytes in, or
+// hangs up after a while as a pulled adapter would.
+#include "Rq71Device.h"
+#include "platform/PortPublish.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <string>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct TOptions {
+    double LinesPerSecond = 0;
+    double BytesPerSecond = 0;
+    bool MixNul = false;
+    double HangUpAfter = 0;
+    bool HasSeed = false;
+    std::uint32_t Seed = 0;
+    std::string Name;
+    bool Publish = true;
+    std::string Record;
+};
+
+void Usage(FILE* AOut) {
+    std::fputs(
+        "Usage: rq71sim [options]\n"
+        "A simulated Tessivo RQ-71 on a pseudo-terminal. Prints the terminal's path, lists it\n"
+        "in the port list of programs, and answers every CR LF with one reading line such as\n"
+        "\"+23.456 \\xB0C\\r\\n\" (12 bytes, the degree sign as byte 0xB0).\n"
+        "\n"
+        "  --lines-per-second N   also send N readings a second on its own\n"
+        "  --bytes-per-second N   also send readings at N bytes a second on its own\n"
+        "  --nul                  put one NUL byte into every reading\n"
+        "  --hang-up-after S      hang up after S seconds, as a pulled USB adapter does\n"
+        "  --seed N               fixed seed: the same readings every run\n"
+        "  --name NAME            the name in the port list (default \"RQ-71 simulator <pid>\")\n"
+        "  --no-publish           do not list the terminal in the port list\n"
+        "  --record FILE          write every byte sent to FILE as well\n"
+        "  --help                 this text\n"
+        "\n"
+        "Stops cleanly on SIGINT or SIGTERM and removes its port list entry.\n",
+        AOut);
+}
+
+bool ParseNumber(const char* AText, double& AValue) {
+    char* end = nullptr;
+    errno = 0;
+    AValue = std::strtod(AText, &end);
+    return errno == 0 && end != AText && *end == '\0' && AValue >= 0;
+}
+
+// Returns false and says why when the arguments are wrong.
+bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char*& AValue) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "rq71sim: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            AValue = argv[++i];
+            return true;
+        };
+        const char* text = nullptr;
+        double number = 0;
+        if (arg == "--help") {
+            Usage(stdout);
+            AExit = 0;
+            return false;
+        } else if (arg == "--nul") {
+            AOptions.MixNul = true;
+        } else if (arg == "--no-publish") {
+            AOptions.Publish = false;
+        } else if (arg == "--lines-per-second" || arg == "--bytes-per-second" ||
+                   arg == "--hang-up-after" || arg == "--seed") {
+            if (!value(text)) return AExit = 2, false;
+            if (!ParseNumber(text, number)) {
+                std::fprintf(stderr, "rq71sim: %s: not a number: %s\n", arg.c_str(), text);
+                return AExit = 2, false;
+            }
+            if (arg == "--lines-per-second")
+                AOptions.LinesPerSecond = number;
+            else if (arg == "--bytes-per-second")
+                AOptions.BytesPerSecond = number;
+            else if (arg == "--hang-up-after")
+                AOptions.HangUpAfter = number;
+            else {
+                AOptions.HasSeed = true;
+                AOptions.Seed = static_cast<std::uint32_t>(number);
+            }
+        } else if (arg == "--name" || arg == "--record") {
+            if (!value(text)) return AExit = 2, false;
+            (arg == "--name" ? AOptions.Name : AOptions.Record) = text;
+        } else {
+            std::fprintf(stderr, "rq71sim: unknown option %s (see --help)\n", arg.c_str());
+            return AExit = 2, false;
+        }
+    }
+    return true;
+}
+
+using TClock = std::chrono::steady_clock;
+
+class TSimulator {
+public:
+    TSimulator(const TOptions& AOptions, std::uint32_t ASeed)
+        : FOptions(AOptions)
+        , FDevice(ASeed, AOptions.MixNul) {}
+
+    ~TSimulator() {
+        if (FPublished) cport::UnpublishPort(FOptions.Name);
+        for (int fd : {FMaster, FSlave, FRecord, FSignals})
+            if (fd >= 0) ::close(fd);
+    }
+
+    int Run() {
+        if (!Start()) return 1;
+        const TClock::time_point started = TClock::now();
+        FLastStream = started;
+        for (;;) {
+            pollfd fds[2] = {
+                {FMaster, static_cast<short>(POLLIN | (FOutput.empty() ? 0 : POLLOUT)), 0},
+                {FSignals, POLLIN, 0}};
+            const int timeout = NextTimeout(started);
+            if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
+                std::perror("rq71sim: poll");
+                return 1;
+            }
+            if (fds[1].revents & POLLIN) return 0;
+            if (FOptions.HangUpAfter > 0 &&
+                TClock::now() - started >= std::chrono::duration<double>(FOptions.HangUpAfter)) {
+                std::puts("hung up");
+                std::fflush(stdout);
+                return 0;
+            }
+            if (fds[0].revents & POLLIN) ReadPolls();
+            Stream();
+            if (!Flush()) return 1;
+        }
+    }
+
+private:
+    bool Start() {
+        char path[128] = {};
+        if (::openpty(&FMaster, &FSlave, path, nullptr, nullptr) != 0) {
+            std::perror("rq71sim: openpty");
+            return false;
+        }
+        // Our own descriptor on the serial side keeps the terminal alive while the program
+        // that uses it closes and opens it again.
+        termios raw{};
+        ::tcgetattr(FSlave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(FSlave, TCSANOW, &raw);
+        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+        if (!FOptions.Record.empty()) {
+            FRecord =
+                ::open(FOptions.Record.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (FRecord < 0) {
+                std::perror(("rq71sim: " + FOptions.Record).c_str());
+                return false;
+            }
+        }
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
+        ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+        FSignals = ::signalfd(-1, &signals, SFD_CLOEXEC);
+        if (FOptions.Publish) {
+            if (const cport::TOsError error = cport::PublishPort(FOptions.Name, path)) {
+                std::fprintf(stderr, "rq71sim: cannot publish %s: %s\n", path,
+                             std::strerror(static_cast<int>(error)));
+                return false;
+            }
+            FPublished = true;
+        }
+        std::printf("%s\n", path);
+        std::fflush(stdout);
+        return true;
+    }
+
+    int NextTimeout(TClock::time_point AStarted) const {
+        int timeout = -1;
+        if (FOptions.LinesPerSecond > 0 || FOptions.BytesPerSecond > 0)
+            timeout = 10; // streaming: top the output up a hundred times a second
+        if (FOptions.HangUpAfter > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::duration<double>(FOptions.HangUpAfter) - (TClock::now() - AStarted));
+            const int ms = static_cast<int>(std::max<long long>(0, left.count()));
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
+        return timeout;
+    }
+
+    void ReadPolls() {
+        char buffer[4096];
+        const ssize_t n = ::read(FMaster, buffer, sizeof buffer);
+        if (n > 0) FOutput += FDevice.Receive(buffer, static_cast<std::size_t>(n));
+    }
+
+    void Stream() {
+        if (FOptions.LinesPerSecond <= 0 && FOptions.BytesPerSecond <= 0) return;
+        const TClock::time_point now = TClock::now();
+        const double seconds = std::chrono::duration<double>(now - FLastStream).count();
+        FLastStream = now;
+        if (FOptions.LinesPerSecond > 0) {
+            FCredit += seconds * FOptions.LinesPerSecond;
+            for (; FCredit >= 1; FCredit -= 1)
+                FOutput += FDevice.NextReading();
+        } else {
+            FCredit += seconds * FOptions.BytesPerSecond;
+            while (FCredit >= static_cast<double>(FPartial.size())) {
+                FCredit -= static_cast<double>(FPartial.size());
+                FOutput += FPartial;
+                FPartial = FDevice.NextReading();
+            }
+        }
+        // Do not queue without bound when nobody reads: the device would drop readings.
+        if (FOutput.size() > (1u << 20)) FOutput.erase(0, FOutput.size() - (1u << 20));
+    }
+
+    bool Flush() {
+        while (!FOutput.empty()) {
+            const ssize_t n = ::write(FMaster, FOutput.data(), FOutput.size());
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EINTR) return true;
+                std::perror("rq71sim: write");
+                return false;
+            }
+            if (FRecord >= 0 &&
+                ::write(FRecord, FOutput.data(), static_cast<std::size_t>(n)) != n) {
+                std::perror("rq71sim: record");
+                return false;
+            }
+            FOutput.erase(0, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+    TOptions FOptions;
+    rq71::TRq71Device FDevice;
+    int FMaster = -1;
+    int FSlave = -1;
+    int FRecord = -1;
+    int FSignals = -1;
+    bool FPublished = false;
+    std::string FOutput;
+    std::string FPartial;
+    double FCredit = 0;
+    TClock::time_point FLastStream;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TOptions options;
+    int exitCode = 0;
+    if (!ParseOptions(argc, argv, options, exitCode)) return exitCode;
+    if (options.Name.empty()) options.Name = "RQ-71 simulator " + std::to_string(::getpid());
+    const std::uint32_t seed = options.HasSeed ? options.Seed : std::random_device()();
+    return TSimulator(options, seed).Run();
+}
