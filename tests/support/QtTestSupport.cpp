@@ -53,6 +53,15 @@ TModalDriver::TStep Once(std::function<void(QWidget* AModal)> AAction) {
     };
 }
 
+TModalDriver::TStep OnceActive(std::function<void(QWidget* AModal)> AAction) {
+    return [AAction = std::move(AAction)](QWidget* AModal) {
+        if (QApplication::activeWindow() != AModal || AModal->focusWidget() == nullptr)
+            return false;
+        AAction(AModal);
+        return true;
+    };
+}
+
 bool PickEntry(QComboBox& ACombo, const QString& AText) {
     const int index = ACombo.findText(AText, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index < 0) return false;

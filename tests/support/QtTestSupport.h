@@ -45,6 +45,9 @@ private:
 
 // A driver whose one step is AAction.
 TModalDriver::TStep Once(std::function<void(QWidget* AModal)> AAction);
+// The same, once the modal window is the active window and its first widget has the focus
+// (the window system activates a new window a little after showing it).
+TModalDriver::TStep OnceActive(std::function<void(QWidget* AModal)> AAction);
 
 // Picks the entry with the text AText as a user does: opens the list, moves to the entry and
 // presses Enter. Returns false when no entry has that text.
