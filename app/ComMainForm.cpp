@@ -1,0 +1,239 @@
+#include "ComMainForm.h"
+
+#include "LogPane.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace quendal {
+
+using namespace cport;
+
+TForm1::TForm1(QWidget* AParent)
+    : QWidget(AParent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint) {
+    CreateControls();
+    LoadPortDesign();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The port closes while every control still exists, so its close notification finds the
+    // button; then nothing of the window is called any more.
+    Guarded([this] { ComPort->Close(); });
+    ComPort->SetOnAfterOpen(nullptr);
+    ComPort->SetOnAfterClose(nullptr);
+    ComPort->SetOnRxChar(nullptr);
+}
+
+void TForm1::CreateControls() {
+    setWindowTitle(QStringLiteral("Tessivo RQ-71 Logger Ver.: 1.0.2"));
+    move(191, 107);
+    setFixedSize(232, 290);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(192, 192, 192)); // silver
+    setPalette(palette);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+
+    auto button = [this](const char* ACaption, int ALeft, int ATop) {
+        auto* b = new QPushButton(QString::fromLatin1(ACaption), this);
+        b->setGeometry(ALeft, ATop, 75, 25);
+        return b;
+    };
+    Memo = new TLogPane(this);
+    Memo->setGeometry(0, 0, 145, 257);
+    Button_Settings = button("S&ettings", 152, 8);
+    Button_Open = button("&Open", 152, 40);
+    CheckBox1 = new QCheckBox(QStringLiteral("Poll"), this);
+    CheckBox1->setGeometry(152, 80, 57, 17);
+    Button2 = button("&Clear", 152, 112);
+    Button4 = button("S&ave", 152, 144);
+    Button3 = button("&Load", 152, 176);
+    Button5 = button("A&bout", 152, 208);
+    Button1 = button("&Quit", 152, 240);
+    Edit_Data = new QLineEdit(this);
+    Edit_Data->setGeometry(72, 256, 81, 21);
+    Button_Send = button("&Send", 152, 264);
+    Button_Send->setDefault(true);
+    NewLine_CB = new QCheckBox(QStringLiteral("Send new line"), this);
+    NewLine_CB->setGeometry(8, 264, 89, 17);
+    NewLine_CB->setChecked(true);
+    Label1 = new QLabel(QStringLiteral("RQ-71 readings"), this);
+    Label1->setGeometry(40, 272, 152, 13);
+
+    QWidget* order[] = {Memo,    Button_Settings, Button_Open, CheckBox1, Button2,     Button4,
+                        Button3, Button5,         Button1,     Edit_Data, Button_Send, NewLine_CB};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    Label1->setFocusPolicy(Qt::NoFocus);
+
+    auto fileDialog = [this](QFileDialog::AcceptMode AMode) {
+        auto* dialog = new QFileDialog(this);
+        dialog->setNameFilter(QStringLiteral("Text (*.txt)"));
+        dialog->setAcceptMode(AMode);
+        // No question before replacing a file, and a name is used as typed.
+        dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+        return dialog;
+    };
+    OpenDialog1 = fileDialog(QFileDialog::AcceptOpen);
+    SaveDialog1 = fileDialog(QFileDialog::AcceptSave);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(350);
+
+    auto on = [this](QPushButton* AButton, void (TForm1::*AHandler)()) {
+        connect(AButton, &QPushButton::clicked, this,
+                [this, AHandler] { Guarded([this, AHandler] { (this->*AHandler)(); }); });
+    };
+    on(Button_Open, &TForm1::Button_OpenClick);
+    on(Button_Settings, &TForm1::Button_SettingsClick);
+    on(Button_Send, &TForm1::Button_SendClick);
+    on(Button1, &TForm1::Button1Click);
+    on(Button2, &TForm1::Button2Click);
+    on(Button3, &TForm1::Button3Click);
+    on(Button4, &TForm1::Button4Click);
+    on(Button5, &TForm1::Button5Click);
+    connect(CheckBox1, &QCheckBox::toggled, this,
+            [this] { Guarded([this] { CheckBox1Click(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Button_SendClick(); }); });
+}
+
+void TForm1::LoadPortDesign() {
+    // As a form loader sets a component's stored properties: while it is being loaded, then
+    // Loaded, so that nothing reaches a device before every value is in place.
+    ComPort = new TComPort(&FComponents);
+    ComPort->SetLoading();
+    ComPort->SetName("ComPort");
+    ComPort->SetPort("COM2");
+    ComPort->SetBaudRate(br9600);
+    ComPort->SetDataBits(dbEight);
+    ComPort->Parity().SetBits(prNone);
+    ComPort->SetStopBits(sbOneStopBit);
+    ComPort->SetDiscardNull(true);
+    ComPort->SetEvents(AllComEvents);
+    TComFlowControl& flow = ComPort->FlowControl();
+    flow.SetOutCTSFlow(false);
+    flow.SetOutDSRFlow(false);
+    flow.SetControlDTR(dtrEnable);
+    flow.SetControlRTS(rtsDisable);
+    flow.SetXonXoffOut(false);
+    flow.SetXonXoffIn(false);
+    ComPort->SetOnAfterOpen([this](TObject*) { ComPortOpen(); });
+    ComPort->SetOnAfterClose([this](TObject*) { ComPortClose(); });
+    ComPort->SetOnRxChar([this](TObject*, std::int32_t ACount) { ComPortRxChar(ACount); });
+    ComPort->Loaded();
+}
+
+void TForm1::Guarded(const std::function<void()>& AHandler) {
+    try {
+        AHandler();
+    } catch (...) {
+        TMainThread::ShowException(std::current_exception(), ComPort);
+    }
+}
+
+void TForm1::ShowMessage(const QString& AText) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), AText,
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::FormCreate() {
+    Button_Send->hide();
+    Edit_Data->hide();
+    NewLine_CB->hide();
+    Guarded([this] { ComPort->LoadSettings(stRegistry, SettingsKey); });
+}
+
+void TForm1::Button_OpenClick() {
+    if (!ComPort->Connected()) {
+        ComPort->Open();
+        return;
+    }
+    Timer1->stop();
+    CheckBox1->setChecked(false);
+    ComPort->Close();
+}
+
+void TForm1::Button_SettingsClick() {
+    ComPort->ShowSetupDialog();
+}
+
+void TForm1::Button_SendClick() {
+    QString text = Edit_Data->text();
+    if (NewLine_CB->isChecked()) text += QStringLiteral("\r\n");
+    const QByteArray bytes = TLogPane::ToCodePage(text);
+    try {
+        ComPort->WriteStr(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    } catch (...) {
+        // A device that cannot be written (an adapter pulled out) would fail every tick: the
+        // poll stops, so the error is shown once.
+        Timer1->stop();
+        CheckBox1->setChecked(false);
+        throw;
+    }
+    Memo->AppendText(QStringLiteral("\n"));
+}
+
+void TForm1::ComPortOpen() {
+    Button_Open->setText(QStringLiteral("Close"));
+}
+
+void TForm1::ComPortClose() {
+    if (Button_Open != nullptr) Button_Open->setText(QStringLiteral("Open"));
+}
+
+void TForm1::ComPortRxChar(std::int32_t ACount) {
+    std::string received;
+    ComPort->ReadStr(received, ACount);
+    Memo->AppendBytes(received);
+}
+
+void TForm1::CheckBox1Click() {
+    if (CheckBox1->isChecked()) {
+        if (ComPort->Connected())
+            Timer1->start();
+        else
+            CheckBox1->setChecked(false); // runs this handler again, which stops the timer
+    }
+    if (!CheckBox1->isChecked()) Timer1->stop();
+}
+
+void TForm1::Button1Click() {
+    ComPort->StoreSettings(stRegistry, SettingsKey);
+    close();
+}
+
+void TForm1::Button4Click() {
+    if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
+    if (!Memo->SaveToFile(SaveDialog1->selectedFiles().first()))
+        ShowMessage(QStringLiteral("Fehler beim Speichern der Datei!"));
+}
+
+void TForm1::Button3Click() {
+    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
+    if (!Memo->LoadFromFile(OpenDialog1->selectedFiles().first()))
+        ShowMessage(QStringLiteral("Fehler beim Laden der Datei!"));
+}
+
+void TForm1::Button5Click() {
+    if (FAbout == nullptr) return;
+    FAbout->show();
+    FAbout->raise();
+    FAbout->activateWindow();
+}
+
+void TForm1::Button2Click() {
+    Memo->Clear();
+}
+
+} // namespace quendal

@@ -1,0 +1,82 @@
+// The logger's main window: a port, a log pane that shows what the device sends, and the
+// commands to configure, open and close the port, poll the device, and clear, save and load
+// the log.
+#pragma once
+
+#include "CPort.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace quendal {
+
+class TLogPane;
+
+// Where the window loads the port's settings from at start and stores them on Quit.
+inline constexpr const char* SettingsKey = "HKEY_CURRENT_USER\\Software\\Tessivo\\Quendal";
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* AParent = nullptr);
+    ~TForm1() override;
+
+    // The window that Button5 (About) shows; not owned.
+    void SetAboutWindow(QWidget* AAbout) { FAbout = AAbout; }
+
+    // The window's components, as its form has them.
+    cport::TComPort* ComPort;
+    TLogPane* Memo;
+    QPushButton* Button_Open;
+    QPushButton* Button_Settings;
+    QLineEdit* Edit_Data;
+    QPushButton* Button_Send;
+    QCheckBox* NewLine_CB;
+    QPushButton* Button1; // Quit
+    QPushButton* Button2; // Clear
+    QPushButton* Button3; // Load
+    QPushButton* Button4; // Save
+    QPushButton* Button5; // About
+    QLabel* Label1;
+    QFileDialog* OpenDialog1;
+    QFileDialog* SaveDialog1;
+    QCheckBox* CheckBox1; // Poll
+    QTimer* Timer1;
+
+    void FormCreate();
+    void Button_OpenClick();
+    void Button_SettingsClick();
+    void Button_SendClick();
+    void ComPortOpen();
+    void ComPortClose();
+    void ComPortRxChar(std::int32_t ACount);
+    void Button1Click();
+    void Button4Click();
+    void Button3Click();
+    void Button5Click();
+    void Button2Click();
+    void CheckBox1Click();
+
+private:
+    void CreateControls();
+    void LoadPortDesign();
+    // Runs a handler; an exception that leaves it goes to the application's exception report,
+    // and the window carries on.
+    void Guarded(const std::function<void()>& AHandler);
+    void ShowMessage(const QString& AText);
+
+    // Owns the port, as the form owns its components.
+    cport::TComponent FComponents{nullptr};
+    QWidget* FAbout = nullptr;
+};
+
+} // namespace quendal
