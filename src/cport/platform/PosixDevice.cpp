@@ -242,28 +242,44 @@ TOsError TDevice::Usable() const {
     return FGone;
 }
 
-void TDevice::Pump(short AReturned) {
+void TDevice::Pump() {
+    Pump(InputUnknown | POLLOUT);
+}
+
+void TDevice::Pump(short AReady) {
     if (FClosed || FGone != 0) return;
     // A hung-up terminal (device gone, pty master closed) reports this; its input is lost.
-    if ((AReturned & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    if ((AReady & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         HangUp(EIO);
         return;
     }
     const TTime now = TClock::now();
-    ReadInput(now);
-    if (FGone == 0) WriteOutput(now);
+    if ((AReady & (POLLIN | InputUnknown)) != 0) ReadInput(now, (AReady & POLLIN) != 0);
+    if (FGone == 0 && (AReady & POLLOUT) != 0) WriteOutput(now);
     if (FGone == 0) Expire(now);
 }
 
-void TDevice::ReadInput(TTime ANow) {
+// A read that finds the line discipline's buffer empty waits for the kernel to flush its
+// pending input first, a context switch or two: FIONREAD, which does not, tells whether to
+// read at all when no poll has said so.
+bool TDevice::InputWaiting() {
+    int waiting = 0;
+    if (::ioctl(FFd, FIONREAD, &waiting) == 0) return waiting > 0;
+    if (errno != EIO) return true;
+    HangUp(EIO);
+    return false;
+}
+
+void TDevice::ReadInput(TTime ANow, bool AReady) {
     std::uint32_t events = 0;
     std::uint32_t markErrors = 0;
     bool received = false;
-    for (;;) {
+    for (bool ready = AReady;; ready = false) {
         std::size_t length = 0;
         std::uint8_t* space = FQueue.FreeSpace(length);
         // A full queue stops reading: the kernel and the sender wait, nothing is lost.
         if (length == 0) break;
+        if (!ready && !InputWaiting()) break;
         const ssize_t got = ::read(FFd, space, length);
         if (got > 0) {
             const TDecodeResult decoded =
@@ -758,7 +774,8 @@ TOsError TDevice::WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
     if (FOverlapped && AOverlapped == nullptr) return EINVAL;
     if (AEvent) AEvent->Reset();
     if (const TOsError error = Usable()) return error;
-    Pump();
+    // Events already in the history end the wait without asking the device.
+    if ((FHistory & FMask) == 0) Pump();
     if (FGone != 0) return FGone;
     if (FWaitOp || FMask == 0) return EINVAL;
     const POp op = std::make_shared<TOp>();
@@ -784,7 +801,8 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
         return EINVAL;
     if (AEvent) AEvent->Reset();
     if (const TOsError error = Usable()) return error;
-    Pump();
+    // What the queue holds already is read without asking the device.
+    if (!FReads.empty() || FQueue.Count() < ACount) Pump();
     if (FGone != 0) return FGone;
     const POp op = std::make_shared<TOp>();
     op->Kind = TOp::TKind::Read;
@@ -845,7 +863,7 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
 
 TOsError TDevice::Outcome(TOverlapped* AOverlapped, std::uint32_t& ATransferred, bool& APending) {
     TScope scope(*this);
-    Pump();
+    if (AOverlapped->Internal == RecordPending) Pump();
     APending = AOverlapped->Internal == RecordPending;
     if (APending) return 0;
     ATransferred = static_cast<std::uint32_t>(AOverlapped->InternalHigh);

@@ -1,13 +1,13 @@
 // One open serial device of the POSIX platform layer: the user-space part of a serial driver
 // that gives the device the behaviour of a Windows serial port.
 //
-// There is no driver thread. Every operation first pumps the device under its lock: reads
-// what fits into the input queue, decodes it, writes pending output, expires deadlines,
-// completes operations and sets their events. Threads waiting for the completion event of a
-// pending operation poll the device too (see PosixWait.h), so a pending operation makes
-// progress exactly when someone waits for it or calls into the device, and an idle device
-// wakes nobody. The one thread of its own is the modem line watcher, started only for a
-// device with modem lines whose event mask asks for line changes.
+// There is no driver thread. An operation first pumps the device under its lock (unless
+// what it needs is there already): reads what fits into the input queue, decodes it, writes
+// pending output, expires deadlines, completes operations and sets their events. Threads waiting
+// for the completion event of a pending operation poll the device too (see PosixWait.h), so a
+// pending operation makes progress exactly when someone waits for it or calls into the device, and
+// an idle device wakes nobody. The one thread of its own is the modem line watcher, started only
+// for a device with modem lines whose event mask asks for line changes.
 #pragma once
 
 #include "ComPlatform.h"
@@ -113,8 +113,15 @@ private:
 
     // All of these run under FLock.
     TOsError Usable() const;
-    void Pump(short AReturned = 0);
-    void ReadInput(TTime ANow);
+    // Reads and writes as far as the device lets it, then expires deadlines.
+    void Pump();
+    // The same after a poll: reads and writes only as far as AReady (its returned events)
+    // says the device is ready.
+    void Pump(short AReady);
+    // For Pump: whether input waits is not known; no poll event has this bit.
+    static constexpr short InputUnknown = 0x4000;
+    bool InputWaiting();
+    void ReadInput(TTime ANow, bool AReady);
     void WriteOutput(TTime ANow);
     void Expire(TTime ANow);
     void Feed(TTime ANow);

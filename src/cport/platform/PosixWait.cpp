@@ -76,22 +76,30 @@ TEvent::~TEvent() {
 }
 
 TOsError TEvent::Create(bool AManualReset, bool AInitialState, std::shared_ptr<TEvent>& AEvent) {
-    const int fd = ::eventfd(AInitialState ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) return static_cast<TOsError>(errno);
     AEvent.reset(new TEvent(fd, AManualReset, AInitialState));
     return 0;
 }
 
+// The descriptor follows the state only while someone polls it: a completion that nobody
+// waits for yet costs no system call.
 void TEvent::SetLocked() {
-    if (FSignalled) return;
     FSignalled = true;
-    AddOne(FFd);
+    if (!FWaiters.empty()) ShowSignal();
 }
 
 void TEvent::ResetLocked() {
-    if (!FSignalled) return;
     FSignalled = false;
+    if (!FFdSignalled) return;
+    FFdSignalled = false;
     DrainFd(FFd);
+}
+
+void TEvent::ShowSignal() {
+    if (!FSignalled || FFdSignalled) return;
+    FFdSignalled = true;
+    AddOne(FFd);
 }
 
 void TEvent::Set() {
@@ -157,6 +165,7 @@ public:
         for (TEvent* event : FEvents) {
             std::lock_guard lock(event->FLock);
             event->FWaiters.push_back(FWakeFd);
+            event->ShowSignal();
             for (const TEvent::TLinkEntry& entry : event->FLinks) {
                 std::shared_ptr<TPollSource> source = entry.Source.lock();
                 if (!source) continue;

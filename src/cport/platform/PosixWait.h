@@ -1,11 +1,12 @@
 // Events and waits of the POSIX platform layer.
 //
-// An event is an eventfd whose counter is non-zero exactly while the event is signalled, so a
-// waiter polls it. The driver has no thread of its own: a pending transfer or event wait of a
-// device makes progress in the threads that call into the device or wait for the transfer's
-// completion event. To that end an event knows the devices whose pending operations complete
-// through it (its links, TPollSource), and a thread waiting for the event also polls those
-// devices and lets them do their work whenever their descriptors or deadlines call for it.
+// An event is a state and an eventfd that a waiter polls: while a waiter is registered, the
+// descriptor's counter is non-zero exactly when the event is signalled. The driver has no thread of
+// its own: a pending transfer or event wait of a device makes progress in the threads that call
+// into the device or wait for the transfer's completion event. To that end an event knows the
+// devices whose pending operations complete through it (its links, TPollSource), and a thread
+// waiting for the event also polls those devices and lets them do their work whenever their
+// descriptors or deadlines call for it.
 //
 // Every waiting thread owns one wake descriptor (an eventfd, created on first use). A source
 // or an event notes the wake descriptors of its current waiters and writes to them when what
@@ -81,6 +82,7 @@ private:
     TEvent(int AFd, bool AManualReset, bool AInitialState);
     void SetLocked();
     void ResetLocked();
+    void ShowSignal();
 
     struct TLinkEntry {
         std::weak_ptr<TPollSource> Source;
@@ -92,6 +94,7 @@ private:
     const int FFd;
     const bool FManualReset;
     bool FSignalled;
+    bool FFdSignalled = false; // the descriptor's counter is non-zero
     std::vector<TLinkEntry> FLinks;
     std::vector<int> FWaiters;
 };
