@@ -257,6 +257,7 @@ void TDevice::Pump(short AReady) {
     if ((AReady & (POLLIN | InputUnknown)) != 0) ReadInput(now, (AReady & POLLIN) != 0);
     if (FGone == 0 && (AReady & POLLOUT) != 0) WriteOutput(now);
     if (FGone == 0) Expire(now);
+    CheckRx80();
 }
 
 // A read that finds the line discipline's buffer empty waits for the kernel to flush its
@@ -316,7 +317,6 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
     if ((errors & LineErrors) != 0) events |= EvMask::Err;
     if ((errors & CommError::Break) != 0) events |= EvMask::Break;
     PostEvents(events);
-    CheckRx80();
 }
 
 void TDevice::Feed(TTime ANow) {
