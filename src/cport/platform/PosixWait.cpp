@@ -133,6 +133,7 @@ void TEvent::Link(const std::shared_ptr<TPollSource>& ASource) {
         }
     }
     FLinks.push_back({ASource, ASource.get(), 1});
+    ++FLinkGeneration;
     for (const int waiter : FWaiters)
         WakeFd(waiter);
 }
@@ -147,8 +148,10 @@ void TEvent::Unlink(const TPollSource* ASource) {
 
 // --- Waiting --------------------------------------------------------------------------------
 
-// One round of a wait: registered with the events and their linked sources, which have done
-// their pending work; what to poll is collected. The destructor unregisters.
+// One round of a wait: the events' linked sources have done their pending work and are
+// registered; what to poll is collected. The events themselves are registered with only when
+// the round is about to poll (Watch), so that a completion seen by the first check needs no
+// descriptor traffic. The destructor unregisters.
 class TWaitRound {
 public:
     struct TSourceState {
@@ -164,8 +167,7 @@ public:
         previous.swap(ASources);
         for (TEvent* event : FEvents) {
             std::lock_guard lock(event->FLock);
-            event->FWaiters.push_back(FWakeFd);
-            event->ShowSignal();
+            FGenerations.push_back(event->FLinkGeneration);
             for (const TEvent::TLinkEntry& entry : event->FLinks) {
                 std::shared_ptr<TPollSource> source = entry.Source.lock();
                 if (!source) continue;
@@ -194,6 +196,7 @@ public:
     ~TWaitRound() {
         for (TSourceState& state : *FSources)
             state.Source->EndWait(FWakeFd);
+        if (!FWatching) return;
         for (TEvent* event : FEvents) {
             std::lock_guard lock(event->FLock);
             const auto waiter = std::find(event->FWaiters.begin(), event->FWaiters.end(), FWakeFd);
@@ -203,6 +206,22 @@ public:
 
     TWaitRound(const TWaitRound&) = delete;
     TWaitRound& operator=(const TWaitRound&) = delete;
+
+    // Registers with the events, which from now on show their state on their descriptors and
+    // wake this waiter when linked to a new source. False when a link came since the round
+    // began: the round is stale.
+    bool Watch() {
+        FWatching = true;
+        bool current = true;
+        for (std::size_t i = 0; i < FEvents.size(); ++i) {
+            TEvent* event = FEvents[i];
+            std::lock_guard lock(event->FLock);
+            event->FWaiters.push_back(FWakeFd);
+            event->ShowSignal();
+            if (event->FLinkGeneration != FGenerations[i]) current = false;
+        }
+        return current;
+    }
 
     // Polls the sources, AWatched events and the wake descriptor until AUntil or the
     // sources' nearest deadline.
@@ -229,6 +248,8 @@ private:
     std::vector<TSourceState>* FSources = nullptr;
     std::vector<pollfd> FFds;
     std::vector<std::size_t> FPollIndex;
+    std::vector<std::uint64_t> FGenerations;
+    bool FWatching = false;
 };
 
 namespace {
@@ -296,16 +317,22 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
                             : TClock::now() + std::chrono::milliseconds(ATimeoutMs);
     TAllEvents all(unique);
     std::vector<TWaitRound::TSourceState> sources;
+    const auto acquire = [&] {
+        if (!AWaitAll) return TryAcquireAny(AEvents, AResult);
+        if (!all.TryAcquire()) return false;
+        AResult = Wait::Object0;
+        return true;
+    };
     for (;;) {
         TWaitRound round(wake, unique, sources);
-        if (AWaitAll ? all.TryAcquire() : TryAcquireAny(AEvents, AResult)) {
-            if (AWaitAll) AResult = Wait::Object0;
-            return 0;
-        }
+        if (acquire()) return 0;
         if (TClock::now() >= until) {
             AResult = Wait::Timeout;
             return 0;
         }
+        if (!round.Watch()) continue;
+        // A signal may have come between the check and the registration.
+        if (acquire()) return 0;
         if (const TOsError error = round.Poll(AWaitAll ? all.Unsignalled() : unique, until)) {
             AResult = Wait::Failed;
             return error;

@@ -96,6 +96,7 @@ private:
     bool FSignalled;
     bool FFdSignalled = false; // the descriptor's counter is non-zero
     std::vector<TLinkEntry> FLinks;
+    std::uint64_t FLinkGeneration = 0; // counts new links
     std::vector<int> FWaiters;
 };
 
