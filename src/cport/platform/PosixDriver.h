@@ -7,11 +7,13 @@
 //   EBADF   a handle that is not open, or that names an event where a device is expected (or
 //           the other way round)
 //   EINVAL  an invalid argument: a missing record on an overlapped device, an invalid control
-//           block or timeouts, an unknown purge flag or escape function, a queue size of 0 or
-//           above 64 MiB, a second event wait or one with an empty mask, a wait for 0 or more
-//           than 64 objects, a thread priority outside -15..15
+//           block (or a rate the device did not take) or timeouts, an unknown purge flag or
+//           escape function, a queue size of 0 or above 64 MiB, a second event wait or one
+//           with an empty mask, a wait for 0 or more than 64 objects, a thread priority
+//           outside -15..15
 //   EBUSY   a device that is open already; a priority byte while the last one is still queued
 //   ENOENT  a device that does not exist; ENOTTY: a node that is no terminal
+//   EACCES  no permission to open the device, or to raise a thread's priority
 //   EIO     a device that is gone (hung up): every later operation but CloseHandle and
 //           GetOverlappedResult fails so
 // The conditions the component tests for itself have their Windows values: IoPending (997)

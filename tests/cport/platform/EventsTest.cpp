@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <thread>
 
+#include <linux/capability.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -113,6 +114,19 @@ TEST_F(TEventsTest, ThreadPriorityBecomesTheCallingThreadsNiceValue) {
     worker.join();
     EXPECT_EQ(nice, 5);
     EXPECT_EQ(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())), before);
+}
+
+TEST_F(TEventsTest, ARaiseWithoutTheRightIsReportedNotIgnored) {
+    bool dropped = false;
+    TOsError error = 0;
+    std::thread user([&] {
+        dropped = ::geteuid() != 0 || DropCapability(CAP_SYS_NICE);
+        if (dropped) error = Platform.SetCurrentThreadPriority(2);
+    });
+    user.join();
+    ASSERT_TRUE(dropped);
+    // Linux refuses a lower nice value without the right with EACCES.
+    EXPECT_EQ(error, static_cast<TOsError>(EACCES));
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 #include <sstream>
 #include <thread>
 
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace cport {
@@ -143,6 +145,14 @@ std::chrono::microseconds ThreadCpuTime() {
         return std::chrono::seconds(ATime.tv_sec) + std::chrono::microseconds(ATime.tv_usec);
     };
     return micros(usage.ru_utime) + micros(usage.ru_stime);
+}
+
+bool DropCapability(int ACapability) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    data[ACapability / 32].effective &= ~(1u << (ACapability % 32));
+    return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 std::string Pattern(std::size_t ACount) {

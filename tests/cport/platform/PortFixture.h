@@ -66,6 +66,11 @@ bool Eventually(const std::atomic<bool>& AFlag,
 // CPU time the calling thread has used.
 std::chrono::microseconds ThreadCpuTime();
 
+// Lowers the calling thread's rights: takes ACapability (CAP_...) out of its effective set,
+// so that a test running as root meets the checks an ordinary user meets. Capabilities
+// belong to a thread on Linux. False when the thread cannot change them.
+bool DropCapability(int ACapability);
+
 // Bytes 0..255 repeated, without the characters a test uses as markers ('!', 0xFF).
 std::string Pattern(std::size_t ACount);
 
