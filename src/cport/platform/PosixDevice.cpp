@@ -664,7 +664,6 @@ TOsError TDevice::SetupComm(std::uint32_t AInQueue, std::uint32_t AOutQueue) {
     if (const TOsError error = Usable()) return error;
     if (AInQueue == 0 || AInQueue > MaxQueueSize || AOutQueue > MaxQueueSize) return EINVAL;
     FQueue.Resize(AInQueue);
-    FOutQueueSize = AOutQueue;
     FRx80Threshold = (std::size_t{AInQueue} * 4 + 4) / 5;
     CheckRx80();
     Pump();

@@ -35,7 +35,6 @@ std::string DeviceNodeFor(const std::string& APath);
 class TByteQueue {
 public:
     std::size_t Count() const { return FCount; }
-    std::size_t Limit() const { return FLimit; }
     std::size_t Room() const { return FCount < FLimit ? FLimit - FCount : 0; }
     // Free space right after the queued bytes, at most Room() bytes.
     std::uint8_t* FreeSpace(std::size_t& ALength);
@@ -61,15 +60,25 @@ public:
                          std::shared_ptr<TDevice>& ADevice);
     ~TDevice() override;
 
+    // The operations below have the meaning of the Windows call of the same purpose (see
+    // TComPlatform); PosixDriver.h lists their error codes. On a gone device all fail with
+    // EIO but Outcome and Close.
+
+    // Sizes the input queue (1 byte to 64 MiB); the output size is only checked, since
+    // writes go straight from the caller's buffer.
     TOsError SetupComm(std::uint32_t AInQueue, std::uint32_t AOutQueue);
+    // The control block as last set (at first, what the device was set to).
     TOsError GetState(TDCB& ADcb);
     TOsError SetState(const TDCB& ADcb);
     TOsError GetTimeouts(TCommTimeouts& ATimeouts);
     TOsError SetTimeouts(const TCommTimeouts& ATimeouts);
     TOsError GetMask(std::uint32_t& AMask);
+    // Also clears the event history and ends a pending event wait with an empty mask.
     TOsError SetMask(std::uint32_t AMask);
-    // AEvent is the record's event (null for none). The operations that take a record return
-    // IoPending while they run on an overlapped device, and block on the other kind.
+    // AEvent is the record's event (null for none); it is reset when the operation starts and
+    // set when it completes, also at once, but not when the start fails. The operations that
+    // take a record return IoPending while they run on an overlapped device, and block on the
+    // other kind.
     TOsError WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
                        const std::shared_ptr<TEvent>& AEvent);
     TOsError Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATransferred,
@@ -80,10 +89,13 @@ public:
     TOsError Outcome(TOverlapped* AOverlapped, std::uint32_t& ATransferred, bool& APending);
     // Waits until the operation of AOverlapped has completed (for records without event).
     TOsError AwaitRecord(TOverlapped* AOverlapped);
+    // The errors since the last call (then cleared) and, with AStat, hold flags and counts.
     TOsError ClearError(std::uint32_t& AErrors, TComStat* AStat);
     TOsError Purge(std::uint32_t AFlags);
     TOsError Escape(std::uint32_t AFunction);
+    // TIOCMGET as modem status bits; 0 on a device without modem lines.
     TOsError ModemStatus(std::uint32_t& AStatus);
+    // Sends AChar ahead of pending writes; EBUSY while the last one waits.
     TOsError TransmitChar(char AChar);
     // Completes pending operations with OperationAborted, waits until no waiter polls the
     // descriptor any more, stops the modem watcher and closes the descriptor.
@@ -160,7 +172,6 @@ private:
     std::uint32_t FMask = 0;
     std::uint32_t FHistory = 0;
     std::uint32_t FErrors = 0;
-    std::uint32_t FOutQueueSize = 0;
 
     TByteQueue FQueue;
     std::size_t FRx80Threshold = 0;
