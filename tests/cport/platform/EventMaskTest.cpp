@@ -22,7 +22,7 @@ TEST_F(TEventMaskTest, EventCharacterRaisesRxFlag) {
     dcb.EvtChar = '\n';
     ASSERT_EQ(Platform.SetCommState(Port, dcb), 0u);
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxFlag), 0u);
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), WinError::IoPending);
     ASSERT_TRUE(Pty.WriteAll("abc"));
     ASSERT_TRUE(AwaitInQueue(3));
@@ -36,7 +36,7 @@ TEST_F(TEventMaskTest, EventsBetweenWaitsCompleteTheNextWaitAtOnce) {
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar | EvMask::TxEmpty), 0u);
     ASSERT_TRUE(Pty.WriteAll("a"));
     ASSERT_TRUE(AwaitInQueue(1));
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), 0u);
     EXPECT_EQ(Mask, EvMask::RxChar);
     EXPECT_TRUE(Signalled(record.hEvent, 0ms));
@@ -46,7 +46,7 @@ TEST_F(TEventMaskTest, EventsBetweenWaitsCompleteTheNextWaitAtOnce) {
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), WinError::IoPending);
     EXPECT_FALSE(Signalled(record.hEvent, 0ms));
     // A write empties the output: TXEMPTY.
-    TOverlapped write = Record();
+    TOverlapped& write = Record();
     ASSERT_EQ(Platform.WriteFile(Port, "out", 3, &count, &write), 0u);
     ASSERT_TRUE(Signalled(record.hEvent));
     EXPECT_EQ(Mask, EvMask::TxEmpty);
@@ -54,7 +54,7 @@ TEST_F(TEventMaskTest, EventsBetweenWaitsCompleteTheNextWaitAtOnce) {
 
 TEST_F(TEventMaskTest, SetCommMaskEndsAPendingWaitWithAnEmptyMaskAndClearsTheHistory) {
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxFlag), 0u);
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), WinError::IoPending);
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
     ASSERT_TRUE(Signalled(record.hEvent, 0ms));
@@ -75,12 +75,12 @@ TEST_F(TEventMaskTest, SetCommMaskEndsAPendingWaitWithAnEmptyMaskAndClearsTheHis
 }
 
 TEST_F(TEventMaskTest, AWaitNeedsAMaskAndIsOneAtATime) {
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.SetCommMask(Port, 0), 0u);
     EXPECT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), static_cast<TOsError>(EINVAL));
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), WinError::IoPending);
-    TOverlapped second = Record();
+    TOverlapped& second = Record();
     EXPECT_EQ(Platform.WaitCommEvent(Port, &Mask, &second), static_cast<TOsError>(EINVAL));
     EXPECT_FALSE(Signalled(second.hEvent, 0ms));
     // The pending wait ends before its record goes.
@@ -116,7 +116,7 @@ TEST_F(TEventMaskTest, AnIdlePortWakesNoThread) {
                                              EvMask::Break | EvMask::Err | EvMask::Ring |
                                              EvMask::Rx80Full),
               0u);
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     std::atomic<pid_t> tid{0};
     std::uint32_t result = 0;
     std::thread waiter([&] {

@@ -20,8 +20,8 @@ protected:
 TEST_F(THangUpTest, AGoneDeviceFailsPendingAndLaterOperationsWithoutSpinning) {
     OpenConfigured(true, {0, 0, 0, 0, 0});
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar | EvMask::Err), 0u);
-    TOverlapped read = Record();
-    TOverlapped wait = Record();
+    TOverlapped& read = Record();
+    TOverlapped& wait = Record();
     StartPendingRead(read, Buffer, 8);
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
 
@@ -58,8 +58,8 @@ TEST_F(THangUpTest, AGoneDeviceFailsPendingAndLaterOperationsWithoutSpinning) {
 TEST_F(THangUpTest, ClosingADeviceAbortsPendingOperationsAndWakesTheirWaiters) {
     OpenConfigured(true, {0, 0, 0, 0, 0});
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
-    TOverlapped read = Record();
-    TOverlapped wait = Record();
+    TOverlapped& read = Record();
+    TOverlapped& wait = Record();
     StartPendingRead(read, Buffer, 8);
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
 

@@ -24,13 +24,13 @@ TEST_F(TLineControlTest, RxClearEmptiesTheQueueAndTheKernelsInput) {
     EXPECT_EQ(InQueue(), 0u);
     ASSERT_TRUE(Pty.WriteAll("kept"));
     ASSERT_TRUE(AwaitInQueue(4));
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.ReadFile(Port, Buffer, 4, &Count, &record), 0u);
     EXPECT_EQ(std::string(Buffer, Count), "kept");
 }
 
 TEST_F(TLineControlTest, AbortsCompletePendingTransfersWithOperationAborted) {
-    TOverlapped read = Record();
+    TOverlapped& read = Record();
     StartPendingRead(read, Buffer, 8);
     ASSERT_EQ(Platform.PurgeComm(Port, Purge::RxAbort), 0u);
     ASSERT_TRUE(Signalled(read.hEvent, 0ms));
@@ -38,7 +38,7 @@ TEST_F(TLineControlTest, AbortsCompletePendingTransfersWithOperationAborted) {
 
     // A write held back by a full line (nobody reads the master).
     const std::string data = Pattern(1u << 20);
-    TOverlapped write = Record();
+    TOverlapped& write = Record();
     ASSERT_EQ(Platform.WriteFile(Port, data.data(), static_cast<std::uint32_t>(data.size()), &Count,
                                  &write),
               WinError::IoPending);
@@ -55,7 +55,7 @@ TEST_F(TLineControlTest, AbortsCompletePendingTransfersWithOperationAborted) {
 
 TEST_F(TLineControlTest, SetXoffHoldsOutputUntilSetXon) {
     ASSERT_EQ(Platform.EscapeCommFunction(Port, Esc::SetXoff), 0u);
-    TOverlapped write = Record();
+    TOverlapped& write = Record();
     ASSERT_EQ(Platform.WriteFile(Port, "held", 4, &Count, &write), WinError::IoPending);
     ASSERT_EQ(Platform.ClearCommError(Port, Errors, &Stat), 0u);
     EXPECT_EQ(Stat.Flags & ComStatFlag::XoffHold, ComStatFlag::XoffHold);
@@ -75,7 +75,7 @@ TEST_F(TLineControlTest, TransmitCommCharGoesAheadOfQueuedOutput) {
     // Output held (as after an XOFF): the write waits, the priority byte overtakes it.
     ASSERT_EQ(Platform.EscapeCommFunction(Port, Esc::SetXoff), 0u);
     const std::string data = Pattern(100000);
-    TOverlapped write = Record();
+    TOverlapped& write = Record();
     ASSERT_EQ(Platform.WriteFile(Port, data.data(), static_cast<std::uint32_t>(data.size()), &Count,
                                  &write),
               WinError::IoPending);

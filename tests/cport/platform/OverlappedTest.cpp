@@ -24,7 +24,7 @@ TEST_F(TOverlappedTest, ANeverUsedRecordReadsAsACompletedTransferOfNothing) {
 }
 
 TEST_F(TOverlappedTest, StartResetsTheEventAndCompletionSetsItForGood) {
-    TOverlapped record;
+    TOverlapped& record = Records.emplace_back();
     record.hEvent = NewEvent(true, true);
     StartPendingRead(record, Buffer, 3);
     EXPECT_FALSE(Signalled(record.hEvent, 0ms));
@@ -40,7 +40,7 @@ TEST_F(TOverlappedTest, StartResetsTheEventAndCompletionSetsItForGood) {
 }
 
 TEST_F(TOverlappedTest, WaitingForTheOutcomeBlocksUntilCompletion) {
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     StartPendingRead(record, Buffer, 4);
     std::thread device([this] { Pty.WriteAll("wxyz"); });
     EXPECT_EQ(Platform.GetOverlappedResult(Port, &record, Count, true), 0u);
@@ -49,7 +49,7 @@ TEST_F(TOverlappedTest, WaitingForTheOutcomeBlocksUntilCompletion) {
     EXPECT_EQ(std::string(Buffer, 4), "wxyz");
 
     // Without an event the wait is on the device.
-    TOverlapped bare;
+    TOverlapped& bare = Records.emplace_back();
     ASSERT_EQ(Platform.ReadFile(Port, Buffer, 2, &Count, &bare), WinError::IoPending);
     std::thread late([this] { Pty.WriteAll("pq"); });
     EXPECT_EQ(Platform.GetOverlappedResult(Port, &bare, Count, true), 0u);
@@ -74,8 +74,8 @@ TEST_F(TOverlappedTest, AFailedStartLeavesTheEventUnsignalled) {
 }
 
 TEST_F(TOverlappedTest, ReadsCompleteInTheOrderTheyWereStarted) {
-    TOverlapped first = Record();
-    TOverlapped second = Record();
+    TOverlapped& first = Record();
+    TOverlapped& second = Record();
     char other[4] = {};
     StartPendingRead(first, Buffer, 3);
     StartPendingRead(second, other, 2);
@@ -87,7 +87,7 @@ TEST_F(TOverlappedTest, ReadsCompleteInTheOrderTheyWereStarted) {
 }
 
 TEST_F(TOverlappedTest, ZeroByteTransfersCompleteAtOnce) {
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     Count = 5;
     EXPECT_EQ(Platform.ReadFile(Port, nullptr, 0, &Count, &record), 0u);
     EXPECT_EQ(Count, 0u);

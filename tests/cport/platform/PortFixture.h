@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,10 @@ protected:
     static TDCB Line8N1(std::uint32_t AFlags = DcbFlag::Binary);
 
     THandle NewEvent(bool AManualReset = true, bool AInitialState = false);
-    TOverlapped Record(bool AManualReset = true) {
-        TOverlapped record;
+    // A record with a new manual-reset event. It lives as long as the test object, so an
+    // operation a failed test leaves pending never writes to a record that is gone.
+    TOverlapped& Record(bool AManualReset = true) {
+        TOverlapped& record = Records.emplace_back();
         record.hEvent = NewEvent(AManualReset);
         return record;
     }
@@ -52,6 +55,7 @@ protected:
     TPtyPair Pty;
     THandle Port = InvalidHandle;
     std::vector<THandle> Events;
+    std::deque<TOverlapped> Records;
 };
 
 // Context switches of a thread of this process so far (voluntary and involuntary).

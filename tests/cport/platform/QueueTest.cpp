@@ -14,7 +14,7 @@ TEST_F(TQueueTest, Rx80FullFiresWhenTheQueueReachesEightyPercent) {
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::Rx80Full), 0u);
     ASSERT_TRUE(Pty.WriteAll(std::string(819, 'a')));
     ASSERT_TRUE(AwaitInQueue(819));
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     std::uint32_t mask = 0;
     ASSERT_EQ(Platform.WaitCommEvent(Port, &mask, &record), WinError::IoPending);
     ASSERT_TRUE(Pty.WriteAll("b"));
@@ -28,7 +28,7 @@ TEST_F(TQueueTest, Rx80FullFiresWhenTheQueueReachesEightyPercent) {
     EXPECT_FALSE(Signalled(record.hEvent, 0ms));
     char buffer[1024];
     std::uint32_t count = 0;
-    TOverlapped read = Record();
+    TOverlapped& read = Record();
     ASSERT_EQ(Platform.ReadFile(Port, buffer, 500, &count, &read), 0u);
     ASSERT_TRUE(Pty.WriteAll(std::string(500, 'd')));
     ASSERT_TRUE(Signalled(record.hEvent));
@@ -49,8 +49,8 @@ TEST_F(TQueueTest, ASmallQueueHoldsTheSenderAndLosesNothing) {
     EXPECT_EQ(errors, 0u);
 
     std::string received;
-    TOverlapped wait = Record();
-    TOverlapped read = Record();
+    TOverlapped& wait = Record();
+    TOverlapped& read = Record();
     std::vector<char> buffer(1024);
     const auto until = std::chrono::steady_clock::now() + 30s;
     while (received.size() < data.size() && std::chrono::steady_clock::now() < until) {
@@ -78,7 +78,7 @@ TEST_F(TQueueTest, NulBytesAreDiscardedWhenAsked) {
     ASSERT_TRUE(AwaitInQueue(3));
     char buffer[8];
     std::uint32_t count = 0;
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.ReadFile(Port, buffer, sizeof buffer, &count, &record), 0u);
     EXPECT_EQ(std::string(buffer, count), "abc");
 
@@ -97,7 +97,7 @@ TEST_F(TQueueTest, ByteFFPassesUnchangedThroughTheInBandMarks) {
     ASSERT_TRUE(AwaitInQueue(5));
     char buffer[8];
     std::uint32_t count = 0;
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     ASSERT_EQ(Platform.ReadFile(Port, buffer, sizeof buffer, &count, &record), 0u);
     EXPECT_EQ(std::string(buffer, count), data);
     std::uint32_t errors = 0;

@@ -19,7 +19,7 @@ protected:
 
 TEST_F(TTimeoutsTest, IntervalMaxdwordAloneReturnsAtOnceWithWhatIsQueued) {
     OpenConfigured(true, {MaxDword, 0, 0, 0, 0});
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     Count = 99;
     EXPECT_EQ(Platform.ReadFile(Port, Buffer, 10, &Count, &record), 0u);
     EXPECT_EQ(Count, 0u);
@@ -33,7 +33,7 @@ TEST_F(TTimeoutsTest, IntervalMaxdwordAloneReturnsAtOnceWithWhatIsQueued) {
 
 TEST_F(TTimeoutsTest, IntervalAndMultiplierMaxdwordWaitForTheFirstByteOrTheConstant) {
     OpenConfigured(true, {MaxDword, MaxDword, 60000, 0, 0});
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     StartPendingRead(record, Buffer, 10);
     ASSERT_TRUE(Pty.WriteAll("xyz"));
     ASSERT_TRUE(Signalled(record.hEvent));
@@ -59,7 +59,7 @@ TEST_F(TTimeoutsTest, IntervalAndMultiplierMaxdwordWaitForTheFirstByteOrTheConst
 
 TEST_F(TTimeoutsTest, TotalTimeoutEndsAReadSuccessfullyWithWhatArrived) {
     OpenConfigured(true, {0, 10, 100, 0, 0});
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     const auto start = TClockT::now();
     StartPendingRead(record, Buffer, 5);
     ASSERT_TRUE(Pty.WriteAll("ab"));
@@ -71,7 +71,7 @@ TEST_F(TTimeoutsTest, TotalTimeoutEndsAReadSuccessfullyWithWhatArrived) {
 
 TEST_F(TTimeoutsTest, IntervalTimeoutStartsWithTheFirstByte) {
     OpenConfigured(true, {50, 0, 0, 0, 0});
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     StartPendingRead(record, Buffer, 60);
     EXPECT_FALSE(Signalled(record.hEvent, 200ms));
     EXPECT_EQ(Outcome(record, Count), WinError::IoIncomplete);
@@ -85,7 +85,7 @@ TEST_F(TTimeoutsTest, IntervalTimeoutStartsWithTheFirstByte) {
 
 TEST_F(TTimeoutsTest, AllZeroWaitsForTheWholeCount) {
     OpenConfigured(true, {0, 0, 0, 0, 0});
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     StartPendingRead(record, Buffer, 5);
     ASSERT_TRUE(Pty.WriteAll("abc"));
     EXPECT_FALSE(Signalled(record.hEvent, 100ms));
@@ -98,7 +98,7 @@ TEST_F(TTimeoutsTest, AllZeroWaitsForTheWholeCount) {
 TEST_F(TTimeoutsTest, WriteTotalTimeoutEndsAWriteEarlyWithThePartialCount) {
     OpenConfigured(true, {MaxDword, 0, 0, 0, 200});
     const std::string data = Pattern(4u << 20);
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     const auto start = TClockT::now();
     ASSERT_EQ(Platform.WriteFile(Port, data.data(), static_cast<std::uint32_t>(data.size()), &Count,
                                  &record),
@@ -131,7 +131,7 @@ TEST_F(TTimeoutsTest, NonOverlappedTransfersBlockHonouringTheTimeouts) {
     EXPECT_EQ(Count, 3u);
     EXPECT_EQ(Pty.ReadExactly(3), "out");
     // An overlapped record is optional there; it is completed and its event set all the same.
-    TOverlapped record = Record();
+    TOverlapped& record = Record();
     EXPECT_EQ(Platform.WriteFile(Port, "two", 3, &Count, &record), 0u);
     EXPECT_TRUE(Signalled(record.hEvent, 0ms));
     EXPECT_EQ(Outcome(record, Count), 0u);
