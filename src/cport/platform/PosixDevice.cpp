@@ -447,6 +447,22 @@ void TDevice::CompleteAll(std::deque<POp>& AQueue, TOsError AError) {
         Complete(*op, AError);
 }
 
+void TDevice::Withdraw(TOp& AOp, TOsError AError) {
+    for (std::deque<POp>* queue : {&FReads, &FWrites}) {
+        const auto op = std::find_if(queue->begin(), queue->end(), [&AOp](const POp& ACandidate) {
+            return ACandidate.get() == &AOp;
+        });
+        if (op == queue->end()) continue;
+        const POp withdrawn = *op;
+        queue->erase(op);
+        Complete(AOp, AError);
+        ActivateNext(*queue, TClock::now());
+        return;
+    }
+    if (FWaitOp.get() == &AOp) FWaitOp.reset();
+    Complete(AOp, AError);
+}
+
 void TDevice::HangUp(TOsError AError) {
     FGone = AError;
     CompleteAll(FReads, AError);
@@ -628,7 +644,9 @@ TOsError TDevice::Block(TOp& AOp, std::unique_lock<std::mutex>& ALock) {
         ALock.lock();
         Unregister(wake);
         if (error != 0) {
+            // The caller gets its buffer back: the operation must not run on without it.
             AOp.WaiterFd = -1;
+            Withdraw(AOp, error);
             return error;
         }
         Pump(returned);

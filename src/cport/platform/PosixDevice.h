@@ -141,6 +141,8 @@ private:
     void ActivateNext(std::deque<POp>& AQueue, TTime ANow);
     void Complete(TOp& AOp, TOsError AError);
     void CompleteAll(std::deque<POp>& AQueue, TOsError AError);
+    // Takes a pending operation out of its queue and completes it with AError.
+    void Withdraw(TOp& AOp, TOsError AError);
     void HangUp(TOsError AError);
     void PostEvents(std::uint32_t AEvents);
     void CheckRx80();
