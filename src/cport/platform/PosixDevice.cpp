@@ -207,7 +207,7 @@ TOsError TDevice::Init() {
     }
     FQueue.Resize(DefaultQueueSize);
     FRx80Threshold = (std::size_t{DefaultQueueSize} * 4 + 4) / 5;
-    FDecoder.Configure({false, false, 0, true, 0});
+    FDecoder.Configure({false, false, 0, true, 0, false});
     return 0;
 }
 
@@ -727,6 +727,9 @@ TOsError TDevice::SetState(const TDCB& ADcb) {
     line.XonXoffIn = (flags & DcbFlag::InX) != 0;
     line.XonChar = static_cast<std::uint8_t>(ADcb.XonChar);
     line.XoffChar = static_cast<std::uint8_t>(ADcb.XoffChar);
+    // Input that came under the old marking rule is decoded by it.
+    if (line.ParityCheck != FDecoder.Config().Marks) Pump();
+    if (FGone != 0) return FGone;
     if (const TOsError error = ApplyLine(FFd, line)) return error;
 
     TDecoderConfig decoder;
@@ -735,6 +738,7 @@ TOsError TDevice::SetState(const TDCB& ADcb) {
     decoder.ErrorChar = static_cast<std::uint8_t>(ADcb.ErrorChar);
     decoder.DetectEvtChar = true;
     decoder.EvtChar = static_cast<std::uint8_t>(ADcb.EvtChar);
+    decoder.Marks = line.ParityCheck;
     FDecoder.Configure(decoder);
 
     if (dtr < 2)

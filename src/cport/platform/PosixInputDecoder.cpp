@@ -47,6 +47,10 @@ std::size_t TInputDecoder::CopyData(const std::uint8_t* AIn, std::size_t ACount,
 TDecodeResult TInputDecoder::Decode(const std::uint8_t* AIn, std::size_t ACount,
                                     std::uint8_t* AOut) {
     TDecodeResult result;
+    if (!FConfig.Marks) {
+        CopyData(AIn, ACount, AOut, result);
+        return result;
+    }
     std::size_t pos = 0;
     while (pos < ACount) {
         switch (FState) {

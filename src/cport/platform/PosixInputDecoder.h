@@ -1,8 +1,8 @@
-// Decoding of the bytes the POSIX line discipline delivers with PARMRK set: 0xFF 0x00 c marks
-// a byte c received with a parity or framing error, 0xFF 0x00 0x00 a break, and 0xFF 0xFF a
-// data byte 0xFF. On the way into the input queue the decoder also applies what the device
-// control block asks for per byte: discarding NUL bytes, replacing bytes received with an
-// error by the error character, and spotting the event character.
+// Decoding of the bytes the POSIX line discipline delivers with PARMRK set (the driver sets it
+// while parity is checked): 0xFF 0x00 c marks a byte c received with a parity or framing
+// error, 0xFF 0x00 0x00 a break, and 0xFF 0xFF a data byte 0xFF. On the way into the input queue
+// the decoder also applies what the device control block asks for per byte: discarding NUL bytes,
+// replacing bytes received with an error by the error character, and spotting the event character.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +16,8 @@ struct TDecoderConfig {
     std::uint8_t ErrorChar = 0;
     bool DetectEvtChar = false;
     std::uint8_t EvtChar = 0;
+    // The line discipline marks (PARMRK is set); without, every byte is data.
+    bool Marks = true;
 };
 
 // What one call produced besides data.
@@ -28,7 +30,11 @@ struct TDecodeResult {
 
 class TInputDecoder {
 public:
-    void Configure(const TDecoderConfig& AConfig) { FConfig = AConfig; }
+    // A change of Marks forgets a partly received mark.
+    void Configure(const TDecoderConfig& AConfig) {
+        if (AConfig.Marks != FConfig.Marks) Reset();
+        FConfig = AConfig;
+    }
     const TDecoderConfig& Config() const { return FConfig; }
 
     // Decodes ACount bytes into AOut, which may be AIn itself: the output never runs ahead of

@@ -14,18 +14,18 @@ struct TLineSettings {
     std::uint8_t ByteSize = 8;                // 5 to 8
     std::uint8_t Parity = DcbParity::None;    // DcbParity
     std::uint8_t StopBits = DcbStopBits::One; // DcbStopBits; 1.5 is sent as 2 by most UARTs
-    bool ParityCheck = false;                 // bytes with parity or framing errors are marked
-    bool HardwareFlow = false;                // CTS output flow and RTS handshake (CRTSCTS)
-    bool XonXoffOut = false;                  // a received XOFF stops output (IXON)
-    bool XonXoffIn = false;                   // the device sends XOFF when its input fills (IXOFF)
+    bool ParityCheck = false;  // errors and breaks are marked in-band (INPCK, PARMRK)
+    bool HardwareFlow = false; // CTS output flow and RTS handshake (CRTSCTS)
+    bool XonXoffOut = false;   // a received XOFF stops output (IXON)
+    bool XonXoffIn = false;    // the device sends XOFF when its input fills (IXOFF)
     std::uint8_t XonChar = 0x11;
     std::uint8_t XoffChar = 0x13;
 };
 
 // Puts the device into raw mode and discards what it received before: nothing echoed or
-// translated, modem lines not needed for data (CLOCAL), errors and breaks marked in-band
-// (PARMRK, see TInputDecoder), a read returns at least one byte (VMIN 1: with 0, an empty
-// read would look like a hang-up). Returns the errno of a failing call.
+// translated, modem lines not needed for data (CLOCAL), breaks ignored in the data (IGNBRK),
+// a read returns at least one byte (VMIN 1: with 0, an empty read would look like a
+// hang-up). Returns the errno of a failing call.
 TOsError MakeRawLine(int AFd);
 
 // Applies ASettings at once. When the device reads back a rate more than 2 % away from the

@@ -32,9 +32,9 @@ TOsError MakeRawLine(int AFd) {
     termios2 line{};
     if (const TOsError error = GetLine(AFd, line)) return error;
     line.c_iflag &=
-        ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
-                               IUCLC | IXON | IXANY | IXOFF | IMAXBEL | IUTF8);
-    line.c_iflag |= PARMRK;
+        ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                               ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL | IUTF8);
+    line.c_iflag |= IGNBRK;
     line.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     line.c_lflag &= ~static_cast<tcflag_t>(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL |
                                            ECHOPRT | ECHOKE | IEXTEN | TOSTOP);
@@ -78,8 +78,13 @@ TOsError ApplyLine(int AFd, const TLineSettings& ASettings) {
     line.c_ispeed = ASettings.BaudRate;
     line.c_ospeed = ASettings.BaudRate;
 
-    line.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
-    if (ASettings.ParityCheck) line.c_iflag |= INPCK;
+    line.c_iflag &= ~static_cast<tcflag_t>(INPCK | PARMRK | IGNBRK | IXON | IXOFF | IXANY);
+    // Marks cost the line discipline its fast path, so they are asked for only with parity
+    // checking; without, a break leaves no NUL byte behind.
+    if (ASettings.ParityCheck)
+        line.c_iflag |= INPCK | PARMRK;
+    else
+        line.c_iflag |= IGNBRK;
     if (ASettings.XonXoffOut) line.c_iflag |= IXON;
     if (ASettings.XonXoffIn) line.c_iflag |= IXOFF;
     line.c_cc[VSTART] = static_cast<cc_t>(ASettings.XonChar);

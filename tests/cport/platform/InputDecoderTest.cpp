@@ -104,6 +104,21 @@ TEST(InputDecoder, MarksSplitAtEveryPositionDecodeAsWhole) {
     }
 }
 
+TEST(InputDecoder, WithoutMarksEveryByteIsData) {
+    TInputDecoder decoder;
+    decoder.Configure({true, true, '#', true, '\n', false});
+    const TDecoded out = Decode(decoder, Bytes({0xFF, 0, 'q', 0xFF, 0xFF, 0, '\n'}));
+    EXPECT_EQ(out.Data, Bytes({0xFF, 'q', 0xFF, 0xFF, '\n'}));
+    EXPECT_EQ(out.Errors, 0u);
+    EXPECT_EQ(out.Events, EvMask::RxFlag);
+    // Switching the marks on or off forgets a partly received mark.
+    TInputDecoder switched;
+    Decode(switched, Bytes({'a', 0xFF}));
+    switched.Configure({false, false, 0, false, 0, false});
+    switched.Configure({});
+    EXPECT_EQ(Decode(switched, Bytes({0xFF, 0xFF})).Data, Bytes({0xFF}));
+}
+
 TEST(InputDecoder, ResetForgetsAPartialMark) {
     TInputDecoder decoder;
     Decode(decoder, Bytes({'a', 0xFF, 0}));

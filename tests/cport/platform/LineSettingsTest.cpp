@@ -70,8 +70,10 @@ TEST_F(TLineSettingsTest, FlowControlStopBitsAndParityMapToTermios) {
         dcb.Parity = c.Parity;
         line = Apply(dcb);
         EXPECT_EQ(line.CFlag & (PARODD | CMSPAR), c.Expected) << int{c.Parity};
-        EXPECT_NE(line.IFlag & INPCK, 0u);
+        EXPECT_EQ(line.IFlag & (INPCK | PARMRK | IGNBRK), INPCK | PARMRK);
     }
+    // Without parity checking nothing is marked, and a break leaves no NUL byte.
+    EXPECT_EQ(Apply(Line8N1()).IFlag & (INPCK | PARMRK | IGNBRK), IGNBRK);
 }
 
 TEST_F(TLineSettingsTest, InvalidValuesAreRefusedAndLeaveTheStateAlone) {

@@ -90,19 +90,23 @@ TEST_F(TQueueTest, NulBytesAreDiscardedWhenAsked) {
     EXPECT_EQ(std::string(buffer, count), std::string("x\0y", 3));
 }
 
-TEST_F(TQueueTest, ByteFFPassesUnchangedThroughTheInBandMarks) {
+TEST_F(TQueueTest, ByteFFPassesUnchangedWithAndWithoutParityChecking) {
     OpenConfigured(true, Immediate(), DcbFlag::Binary | DcbFlag::Parity | DcbFlag::ErrorChar);
     const std::string data("\xFF\x00\xFF\xFF\x01", 5);
-    ASSERT_TRUE(Pty.WriteAll(data));
-    ASSERT_TRUE(AwaitInQueue(5));
     char buffer[8];
     std::uint32_t count = 0;
     TOverlapped& record = Record();
-    ASSERT_EQ(Platform.ReadFile(Port, buffer, sizeof buffer, &count, &record), 0u);
-    EXPECT_EQ(std::string(buffer, count), data);
-    std::uint32_t errors = 0;
-    ASSERT_EQ(Platform.ClearCommError(Port, errors, nullptr), 0u);
-    EXPECT_EQ(errors, 0u);
+    for (const std::uint32_t flags : {DcbFlag::Binary | DcbFlag::Parity | DcbFlag::ErrorChar,
+                                      DcbFlag::Binary, DcbFlag::Binary | DcbFlag::Parity}) {
+        ASSERT_EQ(Platform.SetCommState(Port, Line8N1(flags)), 0u);
+        ASSERT_TRUE(Pty.WriteAll(data));
+        ASSERT_TRUE(AwaitInQueue(5));
+        ASSERT_EQ(Platform.ReadFile(Port, buffer, sizeof buffer, &count, &record), 0u);
+        EXPECT_EQ(std::string(buffer, count), data) << flags;
+        std::uint32_t errors = 0;
+        ASSERT_EQ(Platform.ClearCommError(Port, errors, nullptr), 0u);
+        EXPECT_EQ(errors, 0u);
+    }
 }
 
 } // namespace
