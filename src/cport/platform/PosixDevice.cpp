@@ -140,16 +140,16 @@ class TDevice::TScope {
 public:
     explicit TScope(TDevice& ADevice)
         : FDevice(ADevice)
-        , Lock(ADevice.FLock) {}
+        , FLock(ADevice.FLock) {}
     ~TScope() { FDevice.Advertise(); }
     TScope(const TScope&) = delete;
     TScope& operator=(const TScope&) = delete;
 
+    std::unique_lock<std::mutex>& Lock() { return FLock; }
+
 private:
     TDevice& FDevice;
-
-public:
-    std::unique_lock<std::mutex> Lock;
+    std::unique_lock<std::mutex> FLock;
 };
 
 // --- Opening and closing --------------------------------------------------------------------
@@ -811,7 +811,7 @@ TOsError TDevice::WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
     } else {
         FWaitOp = op;
     }
-    return Start(op, scope.Lock, nullptr);
+    return Start(op, scope.Lock(), nullptr);
 }
 
 TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATransferred,
@@ -835,7 +835,7 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
     FReads.push_back(op);
     if (FReads.size() == 1 && Activate(*op, TClock::now())) FReads.pop_front();
     CheckRx80();
-    return Start(op, scope.Lock, ATransferred);
+    return Start(op, scope.Lock(), ATransferred);
 }
 
 TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t* ATransferred,
@@ -879,7 +879,7 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
         FWrites.push_back(op);
         if (FWrites.size() == 1) Activate(*op, now);
     }
-    return Start(op, scope.Lock, ATransferred);
+    return Start(op, scope.Lock(), ATransferred);
 }
 
 TOsError TDevice::Outcome(TOverlapped* AOverlapped, std::uint32_t& ATransferred, bool& APending) {
@@ -899,7 +899,7 @@ TOsError TDevice::AwaitRecord(TOverlapped* AOverlapped) {
             if (candidate->Overlapped == AOverlapped) op = candidate;
     if (FWaitOp && FWaitOp->Overlapped == AOverlapped) op = FWaitOp;
     if (!op) return 0;
-    return Block(*op, scope.Lock);
+    return Block(*op, scope.Lock());
 }
 
 // --- Status and line control ----------------------------------------------------------------

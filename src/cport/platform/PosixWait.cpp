@@ -189,7 +189,7 @@ public:
             state.Returned = 0;
             FPollIndex.push_back(request.Fd >= 0 ? FFds.size() : NotPolled);
             if (request.Fd >= 0) FFds.push_back({request.Fd, request.Events, 0});
-            Deadline = std::min(Deadline, request.Deadline);
+            FDeadline = std::min(FDeadline, request.Deadline);
         }
     }
 
@@ -230,15 +230,13 @@ public:
         for (TEvent* event : AWatched)
             fds.push_back({event->FFd, POLLIN, 0});
         fds.push_back({FWakeFd, POLLIN, 0});
-        const TOsError error = PollUntil(fds, std::min(AUntil, Deadline));
+        const TOsError error = PollUntil(fds, std::min(AUntil, FDeadline));
         if (error != 0) return error;
         if ((fds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
         for (std::size_t i = 0; i < FSources->size(); ++i)
             if (FPollIndex[i] != NotPolled) (*FSources)[i].Returned = fds[FPollIndex[i]].revents;
         return 0;
     }
-
-    TTime Deadline = NoDeadline;
 
 private:
     static constexpr std::size_t NotPolled = ~std::size_t{0};
@@ -247,6 +245,7 @@ private:
     const std::vector<TEvent*>& FEvents;
     std::vector<TSourceState>* FSources = nullptr;
     std::vector<pollfd> FFds;
+    TTime FDeadline = NoDeadline;
     std::vector<std::size_t> FPollIndex;
     std::vector<std::uint64_t> FGenerations;
     bool FWatching = false;
