@@ -11,7 +11,7 @@ function(quendal_warnings target)
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wold-style-cast
         -Woverloaded-virtual -Wnon-virtual-dtor -Wcast-qual -Wformat=2
-        -Wimplicit-fallthrough -Wnull-dereference -Wundef)
+        -Wimplicit-fallthrough -Wundef)
     if(QUENDAL_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()

@@ -1,0 +1,342 @@
+#include "PosixWait.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace cport {
+
+namespace {
+
+struct TThreadWake {
+    int Fd = -1;
+    ~TThreadWake() {
+        if (Fd >= 0) ::close(Fd);
+    }
+};
+
+void AddOne(int AFd) {
+    const std::uint64_t one = 1;
+    while (::write(AFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+// Windows allows no more objects in one wait.
+constexpr std::size_t MaxWaitObjects = 64;
+
+} // namespace
+
+TOsError ThreadWakeFd(int& AFd) {
+    thread_local TThreadWake wake;
+    if (wake.Fd < 0) {
+        wake.Fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (wake.Fd < 0) return static_cast<TOsError>(errno);
+    }
+    AFd = wake.Fd;
+    return 0;
+}
+
+void WakeFd(int AFd) {
+    AddOne(AFd);
+}
+
+void DrainFd(int AFd) {
+    std::uint64_t value = 0;
+    while (::read(AFd, &value, sizeof value) < 0 && errno == EINTR) {
+    }
+}
+
+TOsError PollUntil(std::vector<pollfd>& AFds, TTime ADeadline) {
+    timespec timeout{};
+    timespec* limit = nullptr;
+    if (ADeadline != NoDeadline) {
+        const auto left = std::max(ADeadline - TClock::now(), TClock::duration::zero());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+        timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+        limit = &timeout;
+    }
+    if (::ppoll(AFds.data(), AFds.size(), limit, nullptr) < 0 && errno != EINTR)
+        return static_cast<TOsError>(errno);
+    return 0;
+}
+
+// --- TEvent ---------------------------------------------------------------------------------
+
+TEvent::TEvent(int AFd, bool AManualReset, bool AInitialState)
+    : FFd(AFd)
+    , FManualReset(AManualReset)
+    , FSignalled(AInitialState) {}
+
+TEvent::~TEvent() {
+    ::close(FFd);
+}
+
+TOsError TEvent::Create(bool AManualReset, bool AInitialState, std::shared_ptr<TEvent>& AEvent) {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return static_cast<TOsError>(errno);
+    AEvent.reset(new TEvent(fd, AManualReset, AInitialState));
+    return 0;
+}
+
+// The descriptor follows the state only while someone polls it: a completion that nobody
+// waits for yet costs no system call.
+void TEvent::SetLocked() {
+    FSignalled = true;
+    if (!FWaiters.empty()) ShowSignal();
+}
+
+void TEvent::ResetLocked() {
+    FSignalled = false;
+    if (!FFdSignalled) return;
+    FFdSignalled = false;
+    DrainFd(FFd);
+}
+
+void TEvent::ShowSignal() {
+    if (!FSignalled || FFdSignalled) return;
+    FFdSignalled = true;
+    AddOne(FFd);
+}
+
+void TEvent::Set() {
+    std::lock_guard lock(FLock);
+    SetLocked();
+}
+
+void TEvent::Reset() {
+    std::lock_guard lock(FLock);
+    ResetLocked();
+}
+
+bool TEvent::TryAcquire() {
+    std::lock_guard lock(FLock);
+    if (!FSignalled) return false;
+    if (!FManualReset) ResetLocked();
+    return true;
+}
+
+bool TEvent::Signalled() {
+    std::lock_guard lock(FLock);
+    return FSignalled;
+}
+
+void TEvent::Link(const std::shared_ptr<TPollSource>& ASource) {
+    std::lock_guard lock(FLock);
+    for (TLinkEntry& entry : FLinks) {
+        if (entry.Key == ASource.get()) {
+            ++entry.Count;
+            return;
+        }
+    }
+    FLinks.push_back({ASource, ASource.get(), 1});
+    ++FLinkGeneration;
+    for (const int waiter : FWaiters)
+        WakeFd(waiter);
+}
+
+void TEvent::Unlink(const TPollSource* ASource) {
+    std::lock_guard lock(FLock);
+    const auto entry =
+        std::find_if(FLinks.begin(), FLinks.end(),
+                     [ASource](const TLinkEntry& AEntry) { return AEntry.Key == ASource; });
+    if (entry != FLinks.end() && --entry->Count == 0) FLinks.erase(entry);
+}
+
+// --- Waiting --------------------------------------------------------------------------------
+
+// One round of a wait: the events' linked sources have done their pending work and are
+// registered; what to poll is collected. The events themselves are registered with only when
+// the round is about to poll (Watch), so that a completion seen by the first check needs no
+// descriptor traffic. The destructor unregisters.
+class TWaitRound {
+public:
+    struct TSourceState {
+        std::shared_ptr<TPollSource> Source;
+        short Returned = 0;
+    };
+
+    TWaitRound(int AWakeFd, const std::vector<TEvent*>& AEvents,
+               std::vector<TSourceState>& ASources)
+        : FWakeFd(AWakeFd)
+        , FEvents(AEvents) {
+        std::vector<TSourceState> previous;
+        previous.swap(ASources);
+        for (TEvent* event : FEvents) {
+            std::lock_guard lock(event->FLock);
+            FGenerations.push_back(event->FLinkGeneration);
+            for (const TEvent::TLinkEntry& entry : event->FLinks) {
+                std::shared_ptr<TPollSource> source = entry.Source.lock();
+                if (!source) continue;
+                const bool known =
+                    std::any_of(ASources.begin(), ASources.end(), [&](const TSourceState& AState) {
+                        return AState.Source == source;
+                    });
+                if (known) continue;
+                short returned = 0;
+                for (const TSourceState& state : previous)
+                    if (state.Source == source) returned = state.Returned;
+                ASources.push_back({std::move(source), returned});
+            }
+        }
+        FSources = &ASources;
+        // Work is done outside the events' locks: a source sets events while it works.
+        for (TSourceState& state : ASources) {
+            const TPollRequest request = state.Source->BeginWait(FWakeFd, state.Returned);
+            state.Returned = 0;
+            FPollIndex.push_back(request.Fd >= 0 ? FFds.size() : NotPolled);
+            if (request.Fd >= 0) FFds.push_back({request.Fd, request.Events, 0});
+            FDeadline = std::min(FDeadline, request.Deadline);
+        }
+    }
+
+    ~TWaitRound() {
+        for (TSourceState& state : *FSources)
+            state.Source->EndWait(FWakeFd);
+        if (!FWatching) return;
+        for (TEvent* event : FEvents) {
+            std::lock_guard lock(event->FLock);
+            const auto waiter = std::find(event->FWaiters.begin(), event->FWaiters.end(), FWakeFd);
+            if (waiter != event->FWaiters.end()) event->FWaiters.erase(waiter);
+        }
+    }
+
+    TWaitRound(const TWaitRound&) = delete;
+    TWaitRound& operator=(const TWaitRound&) = delete;
+
+    // Registers with the events, which from now on show their state on their descriptors and
+    // wake this waiter when linked to a new source. False when a link came since the round
+    // began: the round is stale.
+    bool Watch() {
+        FWatching = true;
+        bool current = true;
+        for (std::size_t i = 0; i < FEvents.size(); ++i) {
+            TEvent* event = FEvents[i];
+            std::lock_guard lock(event->FLock);
+            event->FWaiters.push_back(FWakeFd);
+            event->ShowSignal();
+            if (event->FLinkGeneration != FGenerations[i]) current = false;
+        }
+        return current;
+    }
+
+    // Polls the sources, AWatched events and the wake descriptor until AUntil or the
+    // sources' nearest deadline.
+    TOsError Poll(const std::vector<TEvent*>& AWatched, TTime AUntil) {
+        std::vector<pollfd> fds = FFds;
+        for (TEvent* event : AWatched)
+            fds.push_back({event->FFd, POLLIN, 0});
+        fds.push_back({FWakeFd, POLLIN, 0});
+        const TOsError error = PollUntil(fds, std::min(AUntil, FDeadline));
+        if (error != 0) return error;
+        if ((fds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
+        for (std::size_t i = 0; i < FSources->size(); ++i)
+            if (FPollIndex[i] != NotPolled) (*FSources)[i].Returned = fds[FPollIndex[i]].revents;
+        return 0;
+    }
+
+private:
+    static constexpr std::size_t NotPolled = ~std::size_t{0};
+
+    const int FWakeFd;
+    const std::vector<TEvent*>& FEvents;
+    std::vector<TSourceState>* FSources = nullptr;
+    std::vector<pollfd> FFds;
+    TTime FDeadline = NoDeadline;
+    std::vector<std::size_t> FPollIndex;
+    std::vector<std::uint64_t> FGenerations;
+    bool FWatching = false;
+};
+
+namespace {
+
+bool TryAcquireAny(const std::vector<std::shared_ptr<TEvent>>& AEvents, std::uint32_t& AResult) {
+    for (std::size_t i = 0; i < AEvents.size(); ++i) {
+        if (AEvents[i]->TryAcquire()) {
+            AResult = Wait::Object0 + static_cast<std::uint32_t>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// Wait-all takes every signal at once: all events locked, in address order.
+class TAllEvents {
+public:
+    explicit TAllEvents(std::vector<TEvent*> AEvents)
+        : FEvents(std::move(AEvents)) {
+        std::sort(FEvents.begin(), FEvents.end());
+    }
+
+    bool TryAcquire() {
+        for (TEvent* event : FEvents)
+            event->FLock.lock();
+        const bool all = std::all_of(FEvents.begin(), FEvents.end(),
+                                     [](const TEvent* AEvent) { return AEvent->FSignalled; });
+        if (all)
+            for (TEvent* event : FEvents)
+                if (!event->FManualReset) event->ResetLocked();
+        for (TEvent* event : FEvents)
+            event->FLock.unlock();
+        return all;
+    }
+
+    // The events a poll must watch: the ones not signalled.
+    std::vector<TEvent*> Unsignalled() const {
+        std::vector<TEvent*> result;
+        for (TEvent* event : FEvents)
+            if (!event->Signalled()) result.push_back(event);
+        return result;
+    }
+
+private:
+    std::vector<TEvent*> FEvents;
+};
+
+TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool AWaitAll,
+                       std::uint32_t ATimeoutMs, std::uint32_t& AResult) {
+    AResult = Wait::Failed;
+    if (AEvents.empty() || AEvents.size() > MaxWaitObjects) return EINVAL;
+    std::vector<TEvent*> unique;
+    for (const std::shared_ptr<TEvent>& event : AEvents) {
+        if (std::find(unique.begin(), unique.end(), event.get()) == unique.end())
+            unique.push_back(event.get());
+        else if (AWaitAll)
+            return EINVAL;
+    }
+    int wake = -1;
+    if (const TOsError error = ThreadWakeFd(wake)) return error;
+    const TTime until = ATimeoutMs == Wait::Infinite
+                            ? NoDeadline
+                            : TClock::now() + std::chrono::milliseconds(ATimeoutMs);
+    TAllEvents all(unique);
+    std::vector<TWaitRound::TSourceState> sources;
+    const auto acquire = [&] {
+        if (!AWaitAll) return TryAcquireAny(AEvents, AResult);
+        if (!all.TryAcquire()) return false;
+        AResult = Wait::Object0;
+        return true;
+    };
+    for (;;) {
+        TWaitRound round(wake, unique, sources);
+        if (acquire()) return 0;
+        if (TClock::now() >= until) {
+            AResult = Wait::Timeout;
+            return 0;
+        }
+        if (!round.Watch()) continue;
+        // A signal may have come between the check and the registration.
+        if (acquire()) return 0;
+        if (const TOsError error = round.Poll(AWaitAll ? all.Unsignalled() : unique, until)) {
+            AResult = Wait::Failed;
+            return error;
+        }
+    }
+}
+
+} // namespace cport

@@ -1,0 +1,92 @@
+#include "PortFixture.h"
+
+#include <thread>
+
+#include <unistd.h>
+
+namespace cport {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Several threads on one device: whoever waits does the device's work, and a waiter learns
+// at once when another thread changes what it should poll for.
+class TCooperationTest : public TPortTest {
+protected:
+    std::uint32_t Count = 0;
+    std::uint32_t Mask = 0;
+};
+
+TEST_F(TCooperationTest, AWaiterOnAFullQueueWakesWhenAnotherThreadMakesRoom) {
+    OpenConfigured(true, Immediate(), DcbFlag::Binary, 1024);
+    TDCB dcb = Line8N1();
+    dcb.EvtChar = '\n';
+    ASSERT_EQ(Platform.SetCommState(Port, dcb), 0u);
+    ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxFlag), 0u);
+    ASSERT_TRUE(Pty.WriteAll(std::string(1024, 'a')));
+    ASSERT_TRUE(AwaitInQueue(1024));
+    // Held in the kernel: the queue is full.
+    ASSERT_TRUE(Pty.WriteAll("x\n"));
+
+    TOverlapped& wait = Record();
+    ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
+    std::atomic<pid_t> tid{0};
+    std::uint32_t result = 0;
+    std::thread waiter([&] {
+        tid = ::gettid();
+        EXPECT_EQ(Platform.WaitForSingleObject(wait.hEvent, 10000, result), 0u);
+    });
+    EXPECT_TRUE(Started(tid) && Sleeping(tid));
+    char buffer[512];
+    TOverlapped& read = Record();
+    EXPECT_EQ(Platform.ReadFile(Port, buffer, sizeof buffer, &Count, &read), 0u);
+    waiter.join();
+    EXPECT_EQ(result, Wait::Object0);
+    EXPECT_EQ(Mask, EvMask::RxFlag);
+}
+
+TEST_F(TCooperationTest, TwoThreadsWaitingOnOneDeviceBothComplete) {
+    OpenConfigured(true, {0, 0, 0, 0, 0});
+    ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
+    TOverlapped& wait = Record();
+    TOverlapped& read = Record();
+    char buffer[4] = {};
+    ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
+    StartPendingRead(read, buffer, 4);
+    std::uint32_t waitResult = 0;
+    std::uint32_t readResult = 0;
+    std::thread first(
+        [&] { EXPECT_EQ(Platform.WaitForSingleObject(wait.hEvent, 10000, waitResult), 0u); });
+    std::thread second(
+        [&] { EXPECT_EQ(Platform.WaitForSingleObject(read.hEvent, 10000, readResult), 0u); });
+    ASSERT_TRUE(Pty.WriteAll("abcd"));
+    first.join();
+    second.join();
+    EXPECT_EQ(waitResult, Wait::Object0);
+    EXPECT_EQ(readResult, Wait::Object0);
+    EXPECT_EQ(Mask, EvMask::RxChar);
+    EXPECT_EQ(Outcome(read, Count), 0u);
+    EXPECT_EQ(std::string(buffer, Count), "abcd");
+}
+
+TEST_F(TCooperationTest, AnOperationStartedOnAnAwaitedEventIsDrivenByItsWaiter) {
+    OpenConfigured(true, {0, 0, 0, 0, 0});
+    TOverlapped& read = Record();
+    std::atomic<pid_t> tid{0};
+    std::uint32_t result = 0;
+    std::thread waiter([&] {
+        tid = ::gettid();
+        EXPECT_EQ(Platform.WaitForSingleObject(read.hEvent, 10000, result), 0u);
+    });
+    EXPECT_TRUE(Started(tid) && Sleeping(tid));
+    // Only the waiter, already asleep, can take the device's bytes to this read.
+    char buffer[3] = {};
+    EXPECT_EQ(Platform.ReadFile(Port, buffer, 3, &Count, &read), WinError::IoPending);
+    EXPECT_TRUE(Pty.WriteAll("xyz"));
+    waiter.join();
+    EXPECT_EQ(result, Wait::Object0);
+    EXPECT_EQ(std::string(buffer, 3), "xyz");
+}
+
+} // namespace
+} // namespace cport
