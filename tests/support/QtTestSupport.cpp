@@ -10,13 +10,14 @@ namespace cport::test {
 
 bool WaitFor(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout) {
     const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+    // Wakes the loop below for conditions that another thread changes without an event; the
+    // loop sleeps in between, so a waiting test costs no CPU (some tests measure that).
+    QTimer tick;
+    tick.start(5);
     for (;;) {
         if (APredicate()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        // processEvents returns at once when nothing is pending; a short wait for the next
-        // event keeps the loop from spinning while another thread does the work.
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 }
 

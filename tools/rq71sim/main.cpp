@@ -268,6 +268,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader of our output that went away must not end us before we unpublish.
+    std::signal(SIGPIPE, SIG_IGN);
     TOptions options;
     int exitCode = 0;
     if (!ParseOptions(argc, argv, options, exitCode)) return exitCode;

@@ -1,0 +1,371 @@
+// The logger's main window driven as a user drives it, against a device on a pseudo-terminal:
+// the simulated RQ-71 or a device played by the test.
+#include "CPortSetup.h"
+#include "ComMainForm.h"
+#include "LogPane.h"
+#include "PtyPair.h"
+#include "QtMainThread.h"
+#include "QtTestSupport.h"
+#include "Simulator.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quendal {
+namespace {
+
+using namespace cport;
+using namespace std::chrono_literals;
+using test::TModalDriver;
+using test::WaitFor;
+
+std::string ReadFile(const std::string& APath) {
+    std::ifstream file(APath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteFile(const std::string& APath, const std::string& AData) {
+    std::ofstream(APath, std::ios::binary) << AData;
+}
+
+// Closes every message box that opens while it exists, and keeps their texts.
+class TMessageBoxes : public QObject {
+public:
+    TMessageBoxes() {
+        connect(&FTimer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            FTexts.push_back(box->text());
+            box->done(QMessageBox::Ok);
+        });
+        FTimer.start(10);
+    }
+    const QStringList& Texts() const { return FTexts; }
+
+private:
+    QTimer FTimer;
+    QStringList FTexts;
+};
+
+// A device played by the test: it records what it receives and answers each CR LF with a
+// numbered reading.
+class TAnsweringDevice {
+public:
+    explicit TAnsweringDevice(TPtyPair& APty)
+        : FPty(APty)
+        , FThread([this] { Run(); }) {}
+    ~TAnsweringDevice() {
+        FStop = true;
+        FThread.join();
+    }
+    std::string Received() const {
+        std::lock_guard lock(FLock);
+        return FReceived;
+    }
+    int Answers() const { return FAnswers; }
+
+private:
+    void Run() {
+        while (!FStop) {
+            pollfd readable{FPty.Master(), POLLIN, 0};
+            if (::poll(&readable, 1, 20) <= 0) continue;
+            const std::string data = FPty.ReadAvailable();
+            std::lock_guard lock(FLock);
+            FReceived += data;
+            for (char c : data) {
+                if (FAfterCR && c == '\n') FPty.WriteAll("R" + std::to_string(++FAnswers) + "\r\n");
+                FAfterCR = c == '\r';
+            }
+        }
+    }
+    TPtyPair& FPty;
+    mutable std::mutex FLock;
+    std::string FReceived;
+    bool FAfterCR = false;
+    std::atomic<int> FAnswers{0};
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+class MainForm : public ::testing::Test {
+protected:
+    MainForm() {
+        char folder[] = "/tmp/quendal-form-XXXXXX";
+        FFolder = ::mkdtemp(folder);
+        ::setenv("CPORT_REGISTRY_DIR", FFolder.c_str(), 1);
+        FPrevious = TMainThread::SetExceptionReport(QtExceptionReport);
+        InstallQtMainThread();
+    }
+    ~MainForm() override {
+        TMainThread::SetExceptionReport(FPrevious);
+        ::unsetenv("CPORT_REGISTRY_DIR");
+        std::filesystem::remove_all(FFolder);
+    }
+
+    std::string Folder() const { return FFolder; }
+
+    // A window on the device at APath, open.
+    std::unique_ptr<TForm1> OpenForm(const std::string& APath) {
+        auto form = std::make_unique<TForm1>();
+        form->ComPort->SetPort(APath);
+        form->Button_Open->click();
+        EXPECT_TRUE(form->ComPort->Connected());
+        return form;
+    }
+
+    // Runs the file dialog that AClick opens, choosing APath.
+    static void ChooseFile(QPushButton* AClick, const std::string& APath) {
+        TModalDriver driver(test::Once([&](QWidget* AModal) {
+            auto* dialog = qobject_cast<QFileDialog*>(AModal);
+            ASSERT_NE(dialog, nullptr);
+            // As a user does: type the name and press Enter.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(APath));
+            QTest::keyClick(name, Qt::Key_Return);
+        }));
+        AClick->click();
+        EXPECT_TRUE(driver.Done());
+    }
+
+private:
+    std::string FFolder;
+    TMainThread::TExceptionReport FPrevious;
+};
+
+TEST_F(MainForm, FirstStartHasAnEmptyPortAndTheLoggersSettings) {
+    TForm1 form;
+    EXPECT_EQ(form.ComPort->Port(), "") << "nothing stored yet";
+    EXPECT_EQ(form.ComPort->BaudRate(), br9600);
+    EXPECT_TRUE(form.ComPort->DiscardNull());
+    EXPECT_EQ(form.ComPort->FlowControl().ControlDTR(), dtrEnable);
+    EXPECT_FALSE(form.ComPort->Connected());
+    EXPECT_EQ(form.Button_Open->text(), "&Open");
+    EXPECT_TRUE(form.Button_Send->isHidden());
+    EXPECT_TRUE(form.Edit_Data->isHidden());
+    EXPECT_TRUE(form.NewLine_CB->isHidden());
+    EXPECT_EQ(form.windowTitle(), "Tessivo RQ-71 Logger Ver.: 1.0.2");
+    EXPECT_EQ(form.size(), QSize(232, 290));
+    EXPECT_EQ(form.Timer1->interval(), 350);
+    EXPECT_FALSE(form.Timer1->isActive());
+}
+
+TEST_F(MainForm, TheSimulatorIsChosenInTheSetupDialog) {
+    test::TSimulatorProcess simulator;
+    TForm1 form;
+    TModalDriver driver(test::Once([&](QWidget* AModal) {
+        auto* setup = qobject_cast<TComSetupFrm*>(AModal);
+        ASSERT_NE(setup, nullptr);
+        ASSERT_TRUE(test::PickEntry(*setup->Combo1, QString::fromStdString(simulator.Path())));
+        setup->Button1->click();
+    }));
+    form.Button_Settings->click();
+    ASSERT_TRUE(driver.Done());
+    EXPECT_EQ(form.ComPort->Port(), simulator.Path());
+    form.Button_Open->click();
+    EXPECT_EQ(form.Button_Open->text(), "Close");
+    form.Button_Open->click();
+    EXPECT_EQ(form.Button_Open->text(), "Open");
+}
+
+TEST_F(MainForm, PollingSendsCrLfAndLogsEveryAnswer) {
+    TPtyPair pty;
+    TAnsweringDevice device(pty);
+    auto form = OpenForm(pty.SlavePath());
+    form->CheckBox1->click();
+    EXPECT_TRUE(form->Timer1->isActive());
+    ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines().contains("R3"); }, 10s));
+    form->CheckBox1->click();
+    EXPECT_FALSE(form->Timer1->isActive());
+    const std::string received = device.Received();
+    ASSERT_GE(received.size(), 6u);
+    EXPECT_EQ(received, [&] {
+        std::string polls;
+        while (polls.size() < received.size())
+            polls += "\r\n";
+        return polls;
+    }()) << "every poll is exactly CR LF";
+    ASSERT_TRUE(WaitFor(
+        [&] { return form->Memo->Lines().size() == static_cast<qsizetype>(received.size()); }));
+    // Each poll adds a line feed of its own, before its answer arrives.
+    QStringList expected;
+    for (std::size_t i = 1; i <= received.size() / 2; ++i)
+        expected << "" << QString("R%1").arg(i);
+    EXPECT_EQ(form->Memo->Lines(), expected);
+}
+
+TEST_F(MainForm, ChunksFollowEachOtherWithNothingBetween) {
+    TPtyPair pty;
+    auto form = OpenForm(pty.SlavePath());
+    ASSERT_TRUE(pty.WriteAll("+23.4"));
+    ASSERT_TRUE(WaitFor([&] { return form->Memo->toPlainText() == "+23.4"; }));
+    ASSERT_TRUE(pty.WriteAll("56 \xB0"
+                             "C\r"));
+    ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines().size() == 1; }));
+    ASSERT_TRUE(pty.WriteAll("\n+23.457 \xB0"
+                             "C\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines().size() == 2; }));
+    EXPECT_EQ(form->Memo->Lines(),
+              (QStringList{QString::fromUtf8("+23.456 °C"), QString::fromUtf8("+23.457 °C")}))
+        << "a CR LF split between chunks is one line break";
+}
+
+TEST_F(MainForm, PollCannotBeTickedWhileClosed) {
+    TPtyPair pty;
+    TForm1 form;
+    form.ComPort->SetPort(pty.SlavePath());
+    form.CheckBox1->click();
+    EXPECT_FALSE(form.CheckBox1->isChecked());
+    EXPECT_FALSE(form.Timer1->isActive());
+    EXPECT_EQ(pty.ReadExactly(1, 500ms), "");
+}
+
+TEST_F(MainForm, ClosingWhilePollingStopsThePollFirst) {
+    TPtyPair pty;
+    auto form = OpenForm(pty.SlavePath());
+    form->CheckBox1->click();
+    bool timerActive = true, pollTicked = true;
+    form->ComPort->SetOnBeforeClose([&](TObject*) {
+        timerActive = form->Timer1->isActive();
+        pollTicked = form->CheckBox1->isChecked();
+    });
+    form->Button_Open->click();
+    EXPECT_FALSE(form->ComPort->Connected());
+    EXPECT_FALSE(timerActive);
+    EXPECT_FALSE(pollTicked);
+    EXPECT_EQ(form->Button_Open->text(), "Open");
+}
+
+TEST_F(MainForm, SavedLogHoldsWhatTheDeviceSentAndThePollLineFeeds) {
+    const std::string record = Folder() + "/sent.bin";
+    test::TSimulatorProcess simulator({"--no-publish", "--seed", "11", "--record", record});
+    auto form = OpenForm(simulator.Path());
+    for (int i = 1; i <= 3; ++i) {
+        form->Button_SendClick();
+        ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines().size() == 2 * i; }));
+    }
+    const std::string sent = ReadFile(record);
+    ASSERT_EQ(sent.size(), 36u) << "three readings";
+    const std::string file = Folder() + "/log.txt";
+    WriteFile(file, "an older log");
+    ChooseFile(form->Button4, file);
+    std::string expected;
+    for (int i = 0; i < 3; ++i)
+        expected += "\r\n" + sent.substr(static_cast<std::size_t>(i) * 12, 12);
+    EXPECT_EQ(ReadFile(file), expected) << "bytes saved back unchanged, each line with CR LF";
+}
+
+TEST_F(MainForm, LoadHonoursByteOrderMarks) {
+    TForm1 form;
+    const std::string file = Folder() + "/in.txt";
+    const QStringList expected{QString::fromUtf8("ä€"), "b"};
+    WriteFile(file, "\xEF\xBB\xBF\xC3\xA4\xE2\x82\xAC\r\nb\r\n");
+    ChooseFile(form.Button3, file);
+    EXPECT_EQ(form.Memo->Lines(), expected);
+    WriteFile(file, std::string("\xFF\xFE\xE4\x00\xAC\x20\n\x00"
+                                "b\x00",
+                                10));
+    ChooseFile(form.Button3, file);
+    EXPECT_EQ(form.Memo->Lines(), expected);
+    WriteFile(file, std::string("\xFE\xFF\x00\xE4\x20\xAC\x00\r\x00"
+                                "b",
+                                10));
+    ChooseFile(form.Button3, file);
+    EXPECT_EQ(form.Memo->Lines(), expected);
+    WriteFile(file, "\xE4\xB0\rb");
+    ChooseFile(form.Button3, file);
+    EXPECT_EQ(form.Memo->Lines(), (QStringList{QString::fromUtf8("ä°"), "b"}))
+        << "without a mark the bytes are the code page's";
+}
+
+TEST_F(MainForm, FailedSaveAndLoadShowTheirMessagesAndKeepWhatWasThere) {
+    TForm1 form;
+    form.Memo->AppendText("kept\r\n");
+    TMessageBoxes boxes;
+    ChooseFile(form.Button4, Folder() + "/no/such/folder/log.txt");
+    ASSERT_TRUE(WaitFor([&] { return boxes.Texts().size() == 1; }));
+    EXPECT_EQ(boxes.Texts()[0], "Fehler beim Speichern der Datei!");
+    ChooseFile(form.Button3, Folder() + "/missing.txt");
+    ASSERT_TRUE(WaitFor([&] { return boxes.Texts().size() == 2; }));
+    EXPECT_EQ(boxes.Texts()[1], "Fehler beim Laden der Datei!");
+    EXPECT_EQ(form.Memo->Lines(), QStringList{"kept"});
+}
+
+TEST_F(MainForm, QuitStoresTheSettingsAndTheCloseBoxDoesNot) {
+    {
+        TForm1 form;
+        form.ComPort->SetPort("/dev/quendal-test");
+        form.ComPort->SetBaudRate(br57600);
+        form.show();
+        form.Button1->click();
+        EXPECT_FALSE(form.isVisible()) << "Quit closes the window";
+    }
+    {
+        TForm1 form;
+        EXPECT_EQ(form.ComPort->Port(), "/dev/quendal-test");
+        EXPECT_EQ(form.ComPort->BaudRate(), br57600);
+        form.ComPort->SetPort("/dev/not-stored");
+        form.show();
+        form.close();
+    }
+    TForm1 form;
+    EXPECT_EQ(form.ComPort->Port(), "/dev/quendal-test");
+}
+
+TEST_F(MainForm, AnUnplugedDeviceShowsItsErrorOnceAndANewOneCanBeOpened) {
+    auto simulator = std::make_unique<test::TSimulatorProcess>(
+        std::vector<std::string>{"--no-publish", "--hang-up-after", "1.2"});
+    auto form = OpenForm(simulator->Path());
+    TMessageBoxes boxes;
+    form->CheckBox1->click();
+    ASSERT_TRUE(WaitFor([&] { return !boxes.Texts().isEmpty(); }, 10s));
+    const qsizetype lines = form->Memo->Lines().size();
+    EXPECT_GT(lines, 0) << "readings arrived before the hang-up";
+    // A while later: still one message, no poll, and the process idles.
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    WaitFor([] { return false; }, 1s);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const auto cpu = [](const rusage& AUsage) {
+        return AUsage.ru_utime.tv_sec * 1000000L + AUsage.ru_utime.tv_usec +
+               AUsage.ru_stime.tv_sec * 1000000L + AUsage.ru_stime.tv_usec;
+    };
+    EXPECT_LT(cpu(after) - cpu(before), 200000L) << "something spins";
+    ASSERT_EQ(boxes.Texts().size(), 1);
+    EXPECT_TRUE(boxes.Texts()[0].contains("WriteFile function failed"))
+        << boxes.Texts()[0].toStdString();
+    EXPECT_FALSE(form->CheckBox1->isChecked());
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Memo->Lines().size(), lines) << "the log is kept";
+
+    form->Button_Open->click();
+    EXPECT_FALSE(form->ComPort->Connected()) << "a vanished device can be closed";
+    EXPECT_EQ(form->Button_Open->text(), "Open");
+    simulator = std::make_unique<test::TSimulatorProcess>(std::vector<std::string>{"--no-publish"});
+    form->ComPort->SetPort(simulator->Path());
+    form->Button_Open->click();
+    EXPECT_TRUE(form->ComPort->Connected());
+    form->Button_SendClick();
+    EXPECT_TRUE(WaitFor([&] { return form->Memo->Lines().size() > lines + 1; }));
+}
+
+} // namespace
+} // namespace quendal

@@ -1,0 +1,213 @@
+// The event thread on a real device: a pseudo-terminal whose master side plays the device while
+// the test's thread plays the GUI thread.
+#include "CPort.h"
+#include "GuiThread.h"
+#include "PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cport {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr)
+            ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// A device that writes a counting pattern until told to stop, and remembers how much it sent.
+class TFlood {
+public:
+    explicit TFlood(TPtyPair& APty)
+        : FPty(APty)
+        , FThread([this] { Run(); }) {}
+    ~TFlood() { Stop(); }
+    void Stop() {
+        FStop = true;
+        if (FThread.joinable()) FThread.join();
+    }
+    std::uint64_t Sent() const { return FSent; }
+    static char ByteAt(std::uint64_t AIndex) {
+        return static_cast<char>((AIndex * 31 + AIndex / 251) & 0xFF);
+    }
+
+private:
+    void Run() {
+        char chunk[4096];
+        while (!FStop) {
+            for (std::size_t i = 0; i < sizeof chunk; ++i)
+                chunk[i] = ByteAt(FSent + i);
+            // A full terminal refuses more; the bytes it took are counted.
+            const std::string data(chunk, sizeof chunk);
+            std::size_t offset = 0;
+            while (offset < data.size() && !FStop) {
+                const ssize_t n =
+                    ::write(FPty.Master(), data.data() + offset, data.size() - offset);
+                if (n > 0) {
+                    offset += static_cast<std::size_t>(n);
+                    FSent += static_cast<std::uint64_t>(n);
+                } else {
+                    pollfd writable{FPty.Master(), POLLOUT, 0};
+                    ::poll(&writable, 1, 10);
+                }
+            }
+        }
+    }
+    TPtyPair& FPty;
+    std::atomic<bool> FStop{false};
+    std::atomic<std::uint64_t> FSent{0};
+    std::thread FThread;
+};
+
+class EventsPty : public ::testing::Test {
+protected:
+    EventsPty() { Port.SetPort(Pty.SlavePath()); }
+
+    TPtyPair Pty;
+    TComPort Port{nullptr};
+};
+
+TEST_F(EventsPty, RxCharDeliversEveryByteInOrderWhileTheDeviceFloods) {
+    const double seconds = std::getenv("QUENDAL_FLOOD_SECONDS")
+                               ? std::atof(std::getenv("QUENDAL_FLOOD_SECONDS"))
+                               : 10.0;
+    std::uint64_t received = 0;
+    std::uint64_t wrong = 0;
+    std::string chunk;
+    Port.SetOnRxChar([&](TObject*, std::int32_t ACount) {
+        EXPECT_TRUE(TMainThread::IsCurrent());
+        Port.ReadStr(chunk, ACount);
+        for (char c : chunk)
+            wrong += c != TFlood::ByteAt(received++) ? 1 : 0;
+    });
+    Port.Open();
+    TFlood flood(Pty);
+    test::ServeUntil([] { return false; },
+                     std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
+    flood.Stop();
+    ASSERT_TRUE(test::ServeUntil([&] { return received == flood.Sent(); }, 10s))
+        << received << " of " << flood.Sent() << " bytes arrived";
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_GT(received, 0u);
+}
+
+TEST_F(EventsPty, RxBufHandsOverAllBytesWhenThePortReads) {
+    Port.SetTriggersOnRxChar(false);
+    std::string received;
+    Port.SetOnRxBuf([&](TObject*, const char* ABuffer, std::int32_t ACount) {
+        received.append(ABuffer, static_cast<std::size_t>(ACount));
+    });
+    Port.Open();
+    ASSERT_TRUE(Pty.WriteAll("reading 1\r\n"));
+    ASSERT_TRUE(test::ServeUntil([&] { return received.size() == 11; }));
+    EXPECT_EQ(received, "reading 1\r\n");
+}
+
+TEST_F(EventsPty, TxEmptyFollowsAWrite) {
+    std::atomic<int> empties{0};
+    Port.SetOnTxEmpty([&](TObject*) { ++empties; });
+    Port.Open();
+    Port.WriteStr("\r\n");
+    EXPECT_TRUE(test::ServeUntil([&] { return empties > 0; }));
+    EXPECT_EQ(Pty.ReadExactly(2), "\r\n");
+}
+
+TEST_F(EventsPty, CloseDiscardsUnreadInputAndUnsentOutput) {
+    Port.FlowControl().SetXonXoffOut(true);
+    Port.Open();
+    ASSERT_TRUE(Pty.WriteAll("unread"));
+    ASSERT_TRUE(test::ServeUntil([&] { return Port.InputCount() == 6; }));
+    // The device says XOFF: what the port writes now stays queued in it.
+    ASSERT_TRUE(Pty.WriteAll("\x13"));
+    PCPortAsync record = nullptr;
+    EnsureAsync(record);
+    ASSERT_TRUE(test::ServeUntil([&] {
+        // Until the XOFF has arrived, a write goes out; the device reads and forgets it.
+        Pty.ReadAvailable();
+        if (Port.IsAsyncCompleted(record)) Port.WriteStrAsync("unsent", record);
+        return Port.OutputCount() > 0;
+    }));
+    Port.Close();
+    FreeAsync(record);
+    Port.Open();
+    EXPECT_EQ(Port.InputCount(), 0) << "input was discarded";
+    ASSERT_TRUE(Pty.WriteAll("\x11"));
+    EXPECT_EQ(Pty.ReadExactly(6, 300ms), "") << "output was discarded";
+}
+
+TEST_F(EventsPty, ManyOpenCloseCyclesWhileTheDeviceFloodsLeaveNothingBehind) {
+    // A first port reads once: the driver keeps a few descriptors for the process and for
+    // each thread that waits in it, which must not count.
+    std::string chunk;
+    Port.Open();
+    Port.ReadStr(chunk, 1);
+    Port.Close();
+    const std::size_t descriptors = OpenDescriptors();
+    {
+        TComPort port(nullptr);
+        port.SetPort(Pty.SlavePath());
+        for (TSyncMethod method : {smThreadSync, smWindowSync}) {
+            SCOPED_TRACE(static_cast<int>(method));
+            port.SetSyncMethod(method);
+            std::uint64_t handled = 0;
+            port.SetOnRxChar([&](TObject*, std::int32_t ACount) {
+                port.ReadStr(chunk, ACount);
+                handled += chunk.size();
+            });
+            TFlood flood(Pty);
+            port.Open();
+            ASSERT_TRUE(test::ServeUntil([&] { return handled > 0; })) << "the flood arrives";
+            port.Close();
+            for (int i = 0; i < 500; ++i) {
+                port.Open();
+                // The GUI thread is busy with other things half of the time, so some closes
+                // meet a hand-over that waits for it.
+                if (i % 2 == 0)
+                    TMainThread::ProcessMessages();
+                port.Close();
+            }
+            flood.Stop();
+        }
+    }
+    TMainThread::ProcessMessages();
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "the port's threads, events and records are gone";
+}
+
+TEST_F(EventsPty, AHungUpDeviceEndsNothingButCanBeClosed) {
+    std::atomic<int> chars{0};
+    Port.SetOnRxChar([&](TObject*, std::int32_t) { ++chars; });
+    Port.Open();
+    Pty.CloseMaster();
+    EXPECT_THROW(Port.WriteStr("poll\r\n"), EComPort);
+    // Nothing spins: no event keeps arriving for a device that is gone.
+    test::ServeUntil([] { return false; }, 200ms);
+    EXPECT_EQ(chars, 0);
+    try {
+        Port.Close();
+    } catch (const EComPort&) {
+        // The device is gone; closing it still has to release it.
+    }
+    EXPECT_FALSE(Port.Connected());
+    TPtyPair other;
+    Port.SetPort(other.SlavePath());
+    Port.Open();
+    EXPECT_TRUE(Port.Connected());
+}
+
+} // namespace
+} // namespace cport
