@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -365,6 +366,19 @@ TEST_F(MainForm, AnUnplugedDeviceShowsItsErrorOnceAndANewOneCanBeOpened) {
     EXPECT_TRUE(form->ComPort->Connected());
     form->Button_SendClick();
     EXPECT_TRUE(WaitFor([&] { return form->Memo->Lines().size() > lines + 1; }));
+}
+
+TEST_F(MainForm, ScreenshotWithReadings) {
+    test::TSimulatorProcess simulator({"--no-publish", "--seed", "71"});
+    auto form = OpenForm(simulator.Path());
+    form->show();
+    for (int i = 1; i <= 8; ++i) {
+        form->Button_SendClick();
+        ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines().size() == 2 * i; }));
+    }
+    const QPixmap shot = form->grab();
+    EXPECT_EQ(shot.size(), QSize(232, 290));
+    EXPECT_TRUE(shot.save(QStringLiteral(QUENDAL_SCREENSHOT_DIR "/MainWindow.png")));
 }
 
 } // namespace

@@ -778,6 +778,10 @@ TOsError TDevice::SetMask(std::uint32_t AMask) {
     if (FGone != 0) return FGone;
     FMask = AMask;
     FHistory = 0;
+    // Bytes the queue holds already would never be announced: while the queue is full the
+    // device is held and no further byte arrives to raise the event. A line that keeps
+    // sending (as a UART does) would raise it with its next byte.
+    if ((AMask & EvMask::RxChar) != 0 && FQueue.Count() > 0) FHistory = EvMask::RxChar;
     if (FWaitOp) {
         const POp op = std::move(FWaitOp);
         op->Events = 0;
