@@ -1,4 +1,5 @@
 #include "CPort.h"
+#include "ComErrors.h"
 #include "FakeComPlatform.h"
 #include "GuiThread.h"
 
@@ -45,19 +46,6 @@ protected:
     std::vector<std::string> Log;
     TComPort Port{nullptr};
 };
-
-// Expects AStatement to raise EComPort with the given code, OS code and message.
-#define EXPECT_COM_ERROR(AStatement, ACode, AWinCode, AMessage)                                    \
-    do {                                                                                           \
-        try {                                                                                      \
-            AStatement;                                                                            \
-            ADD_FAILURE() << "no EComPort from " #AStatement;                                      \
-        } catch (const EComPort& e) {                                                              \
-            EXPECT_EQ(e.Code(), ACode);                                                            \
-            EXPECT_EQ(e.WinCode(), AWinCode);                                                      \
-            EXPECT_STREQ(e.what(), AMessage);                                                      \
-        }                                                                                          \
-    } while (false)
 
 TEST_F(Lifecycle, OpenConfiguresTheDeviceInOrderAndCloseReleasesIt) {
     Watch(Port);

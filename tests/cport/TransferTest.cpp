@@ -2,6 +2,7 @@
 // codes of every raise site, and the rules for records. Behaviour on a real device is tested
 // on pseudo-terminals in TransferPtyTest.cpp.
 #include "CPort.h"
+#include "ComErrors.h"
 #include "FakeComPlatform.h"
 #include "GuiThread.h"
 
@@ -14,18 +15,6 @@ namespace {
 
 using test::TFakeComPlatform;
 using namespace std::chrono_literals;
-
-#define EXPECT_COM_ERROR(AStatement, ACode, AWinCode, AMessage)                                    \
-    do {                                                                                           \
-        try {                                                                                      \
-            AStatement;                                                                            \
-            ADD_FAILURE() << "no EComPort from " #AStatement;                                      \
-        } catch (const EComPort& e) {                                                              \
-            EXPECT_EQ(e.Code(), ACode);                                                            \
-            EXPECT_EQ(e.WinCode(), AWinCode);                                                      \
-            EXPECT_STREQ(e.what(), AMessage);                                                      \
-        }                                                                                          \
-    } while (false)
 
 class Transfer : public ::testing::Test {
 protected:
