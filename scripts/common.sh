@@ -10,6 +10,9 @@ PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
 PKG_TEST=(libgtest-dev libgmock-dev)
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
 PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686)
+# Debian packages: dpkg-shlibdeps (dpkg-dev, which uses file), lintian, and the validators of
+# the desktop entry and the metainfo.
+PKG_PACKAGE=(dpkg-dev file lintian desktop-file-utils appstream)
 
 # Installs the packages that are missing, with sudo when not root. Quick when all are there.
 ensure_packages() {
