@@ -4,6 +4,7 @@
 #include "Unit9.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quendal"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quendal"));
     QApplication::setApplicationVersion(QString::fromLatin1(Version));
+    // The installed desktop entry's name, by which desktops find the entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quendal.Quendal"));
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/quendal/icon-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
     cport::InstallQtMainThread();
 
     quendal::TForm1 form;

@@ -11,6 +11,9 @@ PKG_TEST=(libgtest-dev libgmock-dev)
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
 PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686)
 PKG_BENCH=(libqt6serialport6-dev)
+# Debian packages: dpkg-shlibdeps (dpkg-dev, which uses file), lintian, and the validators of
+# the desktop entry and the metainfo.
+PKG_PACKAGE=(dpkg-dev file lintian desktop-file-utils appstream)
 
 # Installs the packages that are missing, with sudo when not root. Quick when all are there.
 ensure_packages() {

@@ -1,0 +1,17 @@
+// Uses every installed header of the Qt part and the component, so that a header missing from
+// the installed tree or a library missing from the link fails the build. It is built, not run.
+#include <cport/CPortSetup.h>
+#include <cport/QtMainThread.h>
+#include <cport/platform/PortPublish.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    cport::InstallQtMainThread();
+    cport::TComPort port(nullptr);
+    cport::TComComboBox box;
+    box.SetComPort(&port);
+    cport::TComSetupFrm form;
+    return cport::PublishPort("consumer", "/dev/null") == 0 ? 0 : 1;
+}
