@@ -23,10 +23,10 @@ TEST_F(TCooperationTest, AWaiterOnAFullQueueWakesWhenAnotherThreadMakesRoom) {
     dcb.EvtChar = '\n';
     ASSERT_EQ(Platform.SetCommState(Port, dcb), 0u);
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxFlag), 0u);
-    ASSERT_TRUE(Pty.WriteAll(std::string(1024, 'a')));
-    ASSERT_TRUE(AwaitInQueue(1024));
-    // Held in the kernel: the queue is full.
-    ASSERT_TRUE(Pty.WriteAll("x\n"));
+    // The terminal holds less than the queue: the queue fills while the device writes.
+    std::thread device([&] { EXPECT_TRUE(Pty.WriteAll(std::string(65536, 'a') + "x\n")); });
+    ASSERT_TRUE(AwaitInQueue(65536));
+    device.join(); // "x\n" is held in the kernel: the queue is full.
 
     TOverlapped& wait = Record();
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
