@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -284,15 +285,24 @@ public:
     }
     bool RunUntil(const std::function<bool()>& APredicate,
                   std::chrono::milliseconds ATimeout) override {
-        const auto deadline = Clock::now() + ATimeout;
-        QTimer tick; // wakes the loop at the deadline, never before
-        tick.setSingleShot(true);
-        tick.start(ATimeout);
-        while (!APredicate()) {
-            if (Clock::now() >= deadline) return false;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return true;
+        if (APredicate()) return true;
+        // The loop ends at the deadline or when data that arrived makes the condition hold;
+        // nothing else wakes it, as in a program that waits for readyRead. (A loop of
+        // processEvents with a coarse timer may miss a timer that fires early, and wait for
+        // ever.)
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        const QMetaObject::Connection check =
+            QObject::connect(FPort.get(), &QSerialPort::readyRead, &loop, [&] {
+                if (APredicate()) loop.quit();
+            });
+        deadline.start(ATimeout);
+        loop.exec();
+        QObject::disconnect(check);
+        return APredicate();
     }
 
 private:
@@ -476,8 +486,11 @@ int main(int argc, char** argv) {
         });
         const TBulkResult bulk = runs[runs.size() / 2];
         if (limit == 0) limit = bulk.MiBPerSecond;
+        std::fprintf(stderr, "  echo\n");
         const TLatency echo = Echo(make, rounds);
+        std::fprintf(stderr, "  idle\n");
         const TIdleResult rest = Idle(make, idle);
+        std::fprintf(stderr, "  trickle\n");
         const TLatency trickle = Trickle(make, trickleMs);
         char row[512];
         std::snprintf(
