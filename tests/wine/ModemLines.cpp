@@ -1,0 +1,132 @@
+// Modem lines for pseudo-terminals, loaded into Wine's processes with LD_PRELOAD.
+//
+// A pty has no modem lines: the line ioctls answer ENOTTY, and Wine's serial emulation then
+// fails every WaitCommEvent, GetCommModemStatus and DTR/RTS escape. For each pty slave that has
+// a state file ($QUENDAL_MODEM_DIR/pts-<n>) this library answers those ioctls from the file,
+// which the test's device side shares:
+//   bytes 0-3   lines the device drives (CTS, DSR, RI, CD), written by the device side only;
+//   bytes 4-7   lines the port drives (DTR, RTS), written by this library only.
+// Both are TIOCM_* bit sets in native byte order. Every other descriptor and request goes to
+// the real ioctl. Kept out of sanitizer builds: AddressSanitizer refuses to run under a preload.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+namespace {
+
+using TIoctl = int (*)(int, unsigned long, ...);
+
+constexpr int DeviceLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD;
+constexpr int PortLines = TIOCM_DTR | TIOCM_RTS;
+constexpr off_t DeviceOffset = 0;
+constexpr off_t PortOffset = 4;
+
+std::mutex PortLinesLock; // read-modify-write of the port's word
+
+TIoctl RealIoctl() {
+    static const auto real = reinterpret_cast<TIoctl>(::dlsym(RTLD_NEXT, "ioctl"));
+    return real;
+}
+
+// The state file of AFd when it is a pty slave that has one, else -1. Unix98 pty slaves have the
+// majors 136 to 143.
+int OpenState(int AFd) {
+    struct stat info {};
+    if (::fstat(AFd, &info) != 0 || !S_ISCHR(info.st_mode)) return -1;
+    const unsigned major = ::major(info.st_rdev);
+    if (major < 136 || major > 143) return -1;
+    const char* dir = std::getenv("QUENDAL_MODEM_DIR");
+    if (dir == nullptr) return -1;
+    char path[512];
+    const unsigned index = (major - 136) * 256 + ::minor(info.st_rdev);
+    if (std::snprintf(path, sizeof path, "%s/pts-%u", dir, index) >= static_cast<int>(sizeof path))
+        return -1;
+    return ::open(path, O_RDWR | O_CLOEXEC);
+}
+
+int ReadWord(int AState, off_t AOffset) {
+    std::int32_t word = 0;
+    if (::pread(AState, &word, sizeof word, AOffset) != static_cast<ssize_t>(sizeof word)) return 0;
+    return word;
+}
+
+int Lines(int AState) {
+    return (ReadWord(AState, DeviceOffset) & DeviceLines) |
+           (ReadWord(AState, PortOffset) & PortLines);
+}
+
+void ChangePortLines(int AState, int ASet, int AClear) {
+    std::lock_guard lock(PortLinesLock);
+    const std::int32_t word = (ReadWord(AState, PortOffset) | ASet) & ~AClear & PortLines;
+    (void)!::pwrite(AState, &word, sizeof word, PortOffset);
+}
+
+// TIOCMIWAIT: returns when one of the lines in AMask changes. The device side writes the file
+// rarely, so a short sleep between looks is cheap and keeps the library free of threads.
+int WaitForChange(int AState, int AMask) {
+    const int start = Lines(AState) & AMask;
+    const timespec pause{0, 2'000'000};
+    while ((Lines(AState) & AMask) == start)
+        ::nanosleep(&pause, nullptr);
+    return 0;
+}
+
+int Answer(int AFd, unsigned long ARequest, void* AArg, bool& AHandled) {
+    AHandled = false;
+    if (ARequest != TIOCMGET && ARequest != TIOCMSET && ARequest != TIOCMBIS &&
+        ARequest != TIOCMBIC && ARequest != TIOCMIWAIT)
+        return 0;
+    const int state = OpenState(AFd);
+    if (state < 0) return 0;
+    AHandled = true;
+    int result = 0;
+    const int bits = ARequest == TIOCMIWAIT || AArg == nullptr ? 0 : *static_cast<int*>(AArg);
+    switch (ARequest) {
+    case TIOCMGET:
+        *static_cast<int*>(AArg) = Lines(state);
+        break;
+    case TIOCMSET:
+        ChangePortLines(state, bits & PortLines, PortLines & ~bits);
+        break;
+    case TIOCMBIS:
+        ChangePortLines(state, bits & PortLines, 0);
+        break;
+    case TIOCMBIC:
+        ChangePortLines(state, 0, bits & PortLines);
+        break;
+    default: // TIOCMIWAIT takes the mask by value
+        result = WaitForChange(state, static_cast<int>(reinterpret_cast<std::intptr_t>(AArg)));
+        break;
+    }
+    ::close(state);
+    return result;
+}
+
+} // namespace
+
+extern "C" int ioctl(int AFd, unsigned long ARequest, ...) noexcept {
+    va_list args;
+    va_start(args, ARequest);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    const int saved = errno;
+    bool handled = false;
+    const int result = Answer(AFd, ARequest, arg, handled);
+    if (handled) {
+        errno = saved;
+        return result;
+    }
+    return RealIoctl()(AFd, ARequest, arg);
+}
