@@ -13,6 +13,9 @@
 //   outputs                       the lines the port drives                -> [DTR] [RTS]
 //   line                          the pty's settings as the port left them -> key value ...
 //   hangup                        closes the device side, as a pulled cable -> ok
+//   polled                        waits (up to 5 s) until the port reads its modem lines twice
+//                                 more, which Wine does only while an event wait for line
+//                                 changes is pending                        -> ok
 // The program's output is passed on until it exits; what Wine's own processes keep of its
 // output descriptors does not hold this program up. Exits with the program's status.
 #include <fcntl.h>
@@ -30,6 +33,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -42,9 +46,14 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 // Lines of the modem state file shared with the preloaded library (see ModemLines.cpp).
 constexpr off_t DeviceLinesOffset = 0;
 constexpr off_t PortLinesOffset = 4;
+constexpr off_t LineReadsOffset = 8;
+constexpr off_t KeptBitsOffset = 12; // CSIZE and PARENB as the port set them, with KeptFlag
+constexpr std::int32_t KeptFlag = 0x40000000;
 constexpr std::size_t RelayLimit = 1 << 20; // bytes held per direction before pushing back
 constexpr int FirstPort = 5;                // COM1 to COM4 are Wine's ttyS0 to ttyS3
 constexpr int LastPort = 99;
@@ -106,7 +115,7 @@ public:
         FStatePath = own + "/modem/pts-" + FSlavePath.substr(FSlavePath.rfind('/') + 1);
         FState.Reset(::open(FStatePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
         if (FState.Get() < 0) Fail("open " + FStatePath);
-        const std::array<std::int32_t, 2> none{0, 0};
+        const std::array<std::int32_t, 4> none{0, 0, 0, 0};
         if (::pwrite(FState.Get(), none.data(), sizeof none, 0) != sizeof none)
             Fail("write " + FStatePath);
 
@@ -149,19 +158,26 @@ public:
             Fail("write " + FStatePath);
     }
 
-    std::int32_t PortLines() const {
-        std::int32_t lines = 0;
-        if (::pread(FState.Get(), &lines, sizeof lines, PortLinesOffset) != sizeof lines) return 0;
-        return lines;
-    }
+    std::int32_t PortLines() const { return Word(PortLinesOffset); }
+    std::int32_t LineReads() const { return Word(LineReadsOffset); }
 
-    // The settings the port gave the line. A pty reads back PARENB cleared and every character
-    // size as CS8, so those are not reported.
+    // The settings the port gave the line. A pty keeps neither PARENB nor the character size:
+    // those are the ones the modem-line library kept for it.
     std::string LineSettings() const {
         termios line{};
         if (FSlave.Get() < 0 || ::tcgetattr(FSlave.Get(), &line) != 0) return "error no line";
+        const std::int32_t kept = Word(KeptBitsOffset);
+        if (kept & KeptFlag)
+            line.c_cflag = (line.c_cflag & ~(CSIZE | PARENB)) |
+                           (static_cast<tcflag_t>(kept) & (CSIZE | PARENB));
+        const tcflag_t size = line.c_cflag & CSIZE;
         std::ostringstream text;
-        text << "speed " << Speed(::cfgetospeed(&line)) << " cstopb "
+        text << "speed " << Speed(::cfgetospeed(&line)) << " bits "
+             << (size == CS5   ? 5
+                 : size == CS6 ? 6
+                 : size == CS7 ? 7
+                               : 8)
+             << " parenb " << ((line.c_cflag & PARENB) != 0) << " cstopb "
              << ((line.c_cflag & CSTOPB) != 0) << " parodd " << ((line.c_cflag & PARODD) != 0)
              << " cmspar " << ((line.c_cflag & CMSPAR) != 0) << " crtscts "
              << ((line.c_cflag & CRTSCTS) != 0) << " ixon " << ((line.c_iflag & IXON) != 0)
@@ -172,6 +188,12 @@ public:
     }
 
 private:
+    std::int32_t Word(off_t AOffset) const {
+        std::int32_t word = 0;
+        if (::pread(FState.Get(), &word, sizeof word, AOffset) != sizeof word) return 0;
+        return word;
+    }
+
     static long Speed(speed_t ACode) {
         static constexpr std::array<std::pair<speed_t, long>, 23> Codes = {{
             {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},
@@ -256,6 +278,13 @@ std::int32_t ParseLines(std::istringstream& AWords, bool& AOk) {
     return lines;
 }
 
+// A "polled" command waiting for its answer.
+struct TPollWait {
+    int Fd;
+    std::int32_t Reads;
+    std::chrono::steady_clock::time_point Deadline;
+};
+
 std::string Answer(TMappedPty& APty, const std::string& ACommand) {
     std::istringstream words(ACommand);
     std::string verb;
@@ -332,6 +361,7 @@ int Run(const std::string& AModemLib, char** AProgram) {
     TDescriptor data;
     std::vector<std::pair<int, std::string>> controls; // descriptor, partial command
     TRelay toDevice, toTest;
+    std::vector<TPollWait> pollWaits;
     for (;;) {
         std::vector<pollfd> fds = {{exited.Get(), POLLIN, 0},
                                    {out.Get(), POLLIN, 0},
@@ -348,7 +378,8 @@ int Run(const std::string& AModemLib, char** AProgram) {
                        0});
         for (const auto& control : controls)
             fds.push_back({control.first, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        // Wine reads the lines every millisecond while it waits; so does a pending "polled".
+        if (::poll(fds.data(), fds.size(), pollWaits.empty() ? -1 : 1) < 0) {
             if (errno == EINTR) continue;
             Fail("poll");
         }
@@ -382,17 +413,31 @@ int Run(const std::string& AModemLib, char** AProgram) {
             char chunk[256];
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n <= 0) {
+                std::erase_if(pollWaits, [&](const TPollWait& AWait) { return AWait.Fd == fd; });
                 ::close(fd);
                 fd = -1;
                 continue;
             }
             partial.append(chunk, static_cast<std::size_t>(n));
             for (std::size_t end; (end = partial.find('\n')) != std::string::npos;) {
-                const std::string reply = Answer(pty, partial.substr(0, end)) + "\n";
+                const std::string command = partial.substr(0, end);
                 partial.erase(0, end + 1);
+                if (command == "polled") {
+                    pollWaits.push_back(
+                        {fd, pty.LineReads() + 2, std::chrono::steady_clock::now() + 5s});
+                    continue;
+                }
+                const std::string reply = Answer(pty, command) + "\n";
                 (void)!::write(fd, reply.data(), reply.size());
             }
         }
+        std::erase_if(pollWaits, [&](const TPollWait& AWait) {
+            const bool polled = pty.LineReads() - AWait.Reads >= 0;
+            if (!polled && std::chrono::steady_clock::now() < AWait.Deadline) return false;
+            const std::string reply = polled ? "ok\n" : "error the lines were not read\n";
+            (void)!::write(AWait.Fd, reply.data(), reply.size());
+            return true;
+        });
         std::erase_if(controls, [](const auto& AControl) { return AControl.first < 0; });
         if (pty.Master() < 0) toDevice.Pending.clear();
     }

@@ -1,13 +1,21 @@
-// Modem lines for pseudo-terminals, loaded into Wine's processes with LD_PRELOAD.
+// Modem lines (and parity) for pseudo-terminals, loaded into Wine's processes with LD_PRELOAD.
 //
 // A pty has no modem lines: the line ioctls answer ENOTTY, and Wine's serial emulation then
-// fails every WaitCommEvent, GetCommModemStatus and DTR/RTS escape. For each pty slave that has
-// a state file ($QUENDAL_MODEM_DIR/pts-<n>) this library answers those ioctls from the file,
-// which the test's device side shares:
+// fails every WaitCommEvent, GetCommModemStatus and DTR/RTS escape. A pty also forces CS8 and
+// drops PARENB, and glibc's tcsetattr then reports EINVAL for settings it did apply, which fails
+// SetCommState with parity or fewer data bits. For each pty slave that has a state file
+// ($QUENDAL_MODEM_DIR/pts-<n>) this library answers the line ioctls from the file and keeps the
+// character size and parity enable there, as a serial line would; the test's device side shares
+// the file:
 //   bytes 0-3   lines the device drives (CTS, DSR, RI, CD), written by the device side only;
-//   bytes 4-7   lines the port drives (DTR, RTS), written by this library only.
-// Both are TIOCM_* bit sets in native byte order. Every other descriptor and request goes to
-// the real ioctl. Kept out of sanitizer builds: AddressSanitizer refuses to run under a preload.
+//   bytes 4-7   lines the port drives (DTR, RTS), written by this library only;
+//   bytes 8-11  how often the lines were read, written by this library only: Wine reads them
+//               every millisecond while an event wait with line events is pending, which is how
+//               the device side knows that a line change now will be seen;
+//   bytes 12-15 the CSIZE and PARENB bits last set, with KeptFlag, written by this library only.
+// The lines are TIOCM_* bit sets, everything in native byte order. Every other descriptor and
+// request goes to the real ioctl. Kept out of sanitizer builds: AddressSanitizer refuses to run
+// under a preload.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -16,6 +24,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -27,16 +36,38 @@
 namespace {
 
 using TIoctl = int (*)(int, unsigned long, ...);
+using TGetAttr = int (*)(int, termios*);
+using TSetAttr = int (*)(int, int, const termios*);
 
 constexpr int DeviceLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD;
 constexpr int PortLines = TIOCM_DTR | TIOCM_RTS;
 constexpr off_t DeviceOffset = 0;
 constexpr off_t PortOffset = 4;
+constexpr off_t ReadsOffset = 8;
+constexpr off_t KeptOffset = 12;
+constexpr std::int32_t KeptFlag = 0x40000000;
+constexpr tcflag_t KeptBits = CSIZE | PARENB;
 
 std::mutex PortLinesLock; // read-modify-write of the port's word
+std::atomic<std::int32_t> Reads{0};
+
+template <typename TFunction>
+TFunction Real(const char* AName) {
+    return reinterpret_cast<TFunction>(::dlsym(RTLD_NEXT, AName));
+}
 
 TIoctl RealIoctl() {
-    static const auto real = reinterpret_cast<TIoctl>(::dlsym(RTLD_NEXT, "ioctl"));
+    static const auto real = Real<TIoctl>("ioctl");
+    return real;
+}
+
+TGetAttr RealGetAttr() {
+    static const auto real = Real<TGetAttr>("tcgetattr");
+    return real;
+}
+
+TSetAttr RealSetAttr() {
+    static const auto real = Real<TSetAttr>("tcsetattr");
     return real;
 }
 
@@ -94,9 +125,12 @@ int Answer(int AFd, unsigned long ARequest, void* AArg, bool& AHandled) {
     int result = 0;
     const int bits = ARequest == TIOCMIWAIT || AArg == nullptr ? 0 : *static_cast<int*>(AArg);
     switch (ARequest) {
-    case TIOCMGET:
+    case TIOCMGET: {
         *static_cast<int*>(AArg) = Lines(state);
+        const std::int32_t reads = ++Reads;
+        (void)!::pwrite(state, &reads, sizeof reads, ReadsOffset);
         break;
+    }
     case TIOCMSET:
         ChangePortLines(state, bits & PortLines, PortLines & ~bits);
         break;
@@ -129,4 +163,40 @@ extern "C" int ioctl(int AFd, unsigned long ARequest, ...) noexcept {
         return result;
     }
     return RealIoctl()(AFd, ARequest, arg);
+}
+
+extern "C" int tcgetattr(int AFd, termios* ATermios) noexcept {
+    const int result = RealGetAttr()(AFd, ATermios);
+    if (result != 0) return result;
+    const int saved = errno;
+    const int state = OpenState(AFd);
+    if (state >= 0) {
+        const std::int32_t kept = ReadWord(state, KeptOffset);
+        if (kept & KeptFlag)
+            ATermios->c_cflag =
+                (ATermios->c_cflag & ~KeptBits) | (static_cast<tcflag_t>(kept) & KeptBits);
+        ::close(state);
+    }
+    errno = saved;
+    return 0;
+}
+
+extern "C" int tcsetattr(int AFd, int AActions, const termios* ATermios) noexcept {
+    int result = RealSetAttr()(AFd, AActions, ATermios);
+    const int error = errno;
+    const int state = OpenState(AFd);
+    if (state < 0) return result;
+    // glibc reports EINVAL when the pty did not keep CSIZE or PARENB; all else was applied.
+    termios applied{};
+    if (result != 0 && error == EINVAL && RealGetAttr()(AFd, &applied) == 0 &&
+        (applied.c_cflag & ~KeptBits) == (ATermios->c_cflag & ~KeptBits))
+        result = 0;
+    if (result == 0) {
+        const std::int32_t kept =
+            KeptFlag | static_cast<std::int32_t>(ATermios->c_cflag & KeptBits);
+        (void)!::pwrite(state, &kept, sizeof kept, KeptOffset);
+    }
+    ::close(state);
+    errno = result == 0 ? 0 : error;
+    return result;
 }
