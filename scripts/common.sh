@@ -9,7 +9,8 @@ JOBS="${QUENDAL_JOBS:-$(nproc)}"
 PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
 PKG_TEST=(libgtest-dev libgmock-dev)
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
-PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686)
+# The cross compilers, and 64-bit Wine for running the Windows tests.
+PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
 
 # Installs the packages that are missing, with sudo when not root. Quick when all are there.
 ensure_packages() {

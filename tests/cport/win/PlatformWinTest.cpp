@@ -341,7 +341,7 @@ TEST_F(PlatformWin, ClosingTheHandleEndsPendingReadsAndWaits) {
 }
 
 TEST_F(PlatformWin, ClosingTheHandleAbortsPendingReads) {
-    QUENDAL_NOT_UNDER_WINE("Wine ends them with error 676 (handles closed)");
+    QUENDAL_NOT_UNDER_WINE("Wine ends reads pending at a close with error 676 (handles closed)");
     char buffer[8] = {};
     TOverlapped read;
     read.hEvent = Event;
