@@ -55,7 +55,7 @@ constexpr off_t LineReadsOffset = 8;
 constexpr off_t KeptBitsOffset = 12; // CSIZE and PARENB as the port set them, with KeptFlag
 constexpr std::int32_t KeptFlag = 0x40000000;
 constexpr std::size_t RelayLimit = 1 << 20; // bytes held per direction before pushing back
-constexpr int FirstPort = 5;                // COM1 to COM4 are Wine's ttyS0 to ttyS3
+constexpr int FirstPort = 5; // Wine maps the low ones to /dev/ttyS*, COM1 being the console
 constexpr int LastPort = 99;
 
 [[noreturn]] void Fail(const std::string& AWhat) {

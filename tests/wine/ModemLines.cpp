@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <mutex>
 
 namespace {
@@ -104,48 +103,29 @@ void ChangePortLines(int AState, int ASet, int AClear) {
     (void)!::pwrite(AState, &word, sizeof word, PortOffset);
 }
 
-// TIOCMIWAIT: returns when one of the lines in AMask changes. The device side writes the file
-// rarely, so a short sleep between looks is cheap and keeps the library free of threads.
-int WaitForChange(int AState, int AMask) {
-    const int start = Lines(AState) & AMask;
-    const timespec pause{0, 2'000'000};
-    while ((Lines(AState) & AMask) == start)
-        ::nanosleep(&pause, nullptr);
-    return 0;
-}
-
-int Answer(int AFd, unsigned long ARequest, void* AArg, bool& AHandled) {
-    AHandled = false;
+// Answers a modem-line request for a pty with a state file; false for anything else.
+bool Answer(int AFd, unsigned long ARequest, void* AArg) {
+    // Wine polls TIOCMGET and never waits in TIOCMIWAIT, which therefore stays unanswered.
     if (ARequest != TIOCMGET && ARequest != TIOCMSET && ARequest != TIOCMBIS &&
-        ARequest != TIOCMBIC && ARequest != TIOCMIWAIT)
-        return 0;
+        ARequest != TIOCMBIC)
+        return false;
     const int state = OpenState(AFd);
-    if (state < 0) return 0;
-    AHandled = true;
-    int result = 0;
-    const int bits = ARequest == TIOCMIWAIT || AArg == nullptr ? 0 : *static_cast<int*>(AArg);
-    switch (ARequest) {
-    case TIOCMGET: {
+    if (state < 0) return false;
+    if (ARequest == TIOCMGET) {
         *static_cast<int*>(AArg) = Lines(state);
         const std::int32_t reads = ++Reads;
         (void)!::pwrite(state, &reads, sizeof reads, ReadsOffset);
-        break;
-    }
-    case TIOCMSET:
-        ChangePortLines(state, bits & PortLines, PortLines & ~bits);
-        break;
-    case TIOCMBIS:
-        ChangePortLines(state, bits & PortLines, 0);
-        break;
-    case TIOCMBIC:
-        ChangePortLines(state, 0, bits & PortLines);
-        break;
-    default: // TIOCMIWAIT takes the mask by value
-        result = WaitForChange(state, static_cast<int>(reinterpret_cast<std::intptr_t>(AArg)));
-        break;
+    } else {
+        const int bits = *static_cast<const int*>(AArg) & PortLines;
+        if (ARequest == TIOCMSET)
+            ChangePortLines(state, bits, PortLines & ~bits);
+        else if (ARequest == TIOCMBIS)
+            ChangePortLines(state, bits, 0);
+        else
+            ChangePortLines(state, 0, bits);
     }
     ::close(state);
-    return result;
+    return true;
 }
 
 } // namespace
@@ -156,11 +136,9 @@ extern "C" int ioctl(int AFd, unsigned long ARequest, ...) noexcept {
     void* arg = va_arg(args, void*);
     va_end(args);
     const int saved = errno;
-    bool handled = false;
-    const int result = Answer(AFd, ARequest, arg, handled);
-    if (handled) {
+    if (Answer(AFd, ARequest, arg)) {
         errno = saved;
-        return result;
+        return 0;
     }
     return RealIoctl()(AFd, ARequest, arg);
 }
