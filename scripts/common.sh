@@ -9,7 +9,8 @@ JOBS="${QUENDAL_JOBS:-$(nproc)}"
 PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
 PKG_TEST=(libgtest-dev libgmock-dev)
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
-PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686)
+# The cross compilers, and 64-bit Wine for running the Windows tests.
+PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
 PKG_BENCH=(libqt6serialport6-dev)
 # Debian packages: dpkg-shlibdeps (dpkg-dev, which uses file), lintian, and the validators of
 # the desktop entry and the metainfo.
