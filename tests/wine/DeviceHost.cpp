@@ -407,7 +407,9 @@ int Run(const std::string& AModemLib, char** AProgram) {
         }
         if ((fds[5].revents & POLLOUT) && data.Get() >= 0 && !toTest.Drain(data.Get()))
             data.Reset();
-        for (std::size_t i = 0; i < controls.size(); ++i) {
+        // Only the connections that were polled: one accepted just now has no entry in fds.
+        const std::size_t polledControls = fds.size() - 6;
+        for (std::size_t i = 0; i < polledControls; ++i) {
             if (fds[6 + i].revents == 0) continue;
             auto& [fd, partial] = controls[i];
             char chunk[256];
