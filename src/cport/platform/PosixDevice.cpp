@@ -941,9 +941,16 @@ TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
 
 TOsError TDevice::Purge(std::uint32_t AFlags) {
     TScope scope(*this);
-    if (const TOsError error = Usable()) return error;
+    if (FClosed) return EBADF;
     if ((AFlags & ~(Purge::TxAbort | Purge::RxAbort | Purge::TxClear | Purge::RxClear)) != 0)
         return EINVAL;
+    // A gone device has nothing left to purge: its hang-up ended every pending operation and
+    // its input can no longer be read. Failing here would make closing it (which purges) show
+    // a second error for the one hang-up that the first failed operation already reported.
+    if (FGone != 0) {
+        if ((AFlags & Purge::RxClear) != 0) FQueue.Clear();
+        return 0;
+    }
     if ((AFlags & Purge::TxAbort) != 0) CompleteAll(FWrites, WinError::OperationAborted);
     if ((AFlags & Purge::RxAbort) != 0) CompleteAll(FReads, WinError::OperationAborted);
     if ((AFlags & Purge::TxClear) != 0) {

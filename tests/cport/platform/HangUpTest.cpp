@@ -36,6 +36,12 @@ TEST_F(THangUpTest, AGoneDeviceFailsPendingAndLaterOperationsWithoutSpinning) {
     std::uint32_t errors = 0;
     EXPECT_EQ(Platform.ClearCommError(Port, errors, nullptr), static_cast<TOsError>(EIO));
     EXPECT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), static_cast<TOsError>(EIO));
+    // A purge has nothing left to do there, and succeeds: closing the port, which purges,
+    // adds no error to the one that told of the hang-up.
+    EXPECT_EQ(
+        Platform.PurgeComm(Port, Purge::TxAbort | Purge::RxAbort | Purge::TxClear | Purge::RxClear),
+        0u);
+    EXPECT_EQ(Platform.PurgeComm(Port, 0x10), static_cast<TOsError>(EINVAL));
 
     // An event thread that ignores the failed start and waits blocks instead of spinning.
     EXPECT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), static_cast<TOsError>(EIO));
