@@ -146,7 +146,12 @@ TEST_F(PortFaults, APortWhoseDeviceWentFailsItsTransfersOnceAndClosesQuietly) {
     Port.SetEvents(AllComEvents);
     Port.SetSyncMethod(smNone); // the event thread runs on; nothing of it is handed over
     Port.Open();
+    ASSERT_TRUE(Pty.WriteAll("+23.456"));
     Pty.CloseMaster();
+    // What the event handlers ask after a hang-up raises nothing: the one error is the
+    // transfer's.
+    EXPECT_EQ(Port.InputCount(), 0);
+    EXPECT_TRUE(Port.Signals().Empty());
     try {
         Port.WriteStr("poll");
         ADD_FAILURE() << "wrote to a device that is gone";
