@@ -81,12 +81,16 @@ protected:
 public:
     // Runs the file dialog that AClick opens, choosing APath.
     static void ChooseFile(QPushButton* AClick, const std::string& APath) {
-        cport::test::TModalDriver driver(cport::test::Once([&](QWidget* AModal) {
+        // Once the dialog is active, as a user types only then: the dialog drops the list's
+        // selection (the file chosen the last time) only while the name field has the focus,
+        // and would otherwise return that file as well, first.
+        cport::test::TModalDriver driver(cport::test::OnceActive([&](QWidget* AModal) {
             auto* dialog = qobject_cast<QFileDialog*>(AModal);
             ASSERT_NE(dialog, nullptr);
             // As a user does: type the name and press Enter.
             auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             ASSERT_NE(name, nullptr);
+            name->setFocus();
             name->setText(QString::fromStdString(APath));
             QTest::keyClick(name, Qt::Key_Return);
         }));
