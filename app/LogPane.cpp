@@ -1,6 +1,7 @@
 #include "LogPane.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QStringDecoder>
@@ -83,20 +84,35 @@ void TLogPane::SetText(const QString& AText) {
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-bool TLogPane::SaveToFile(const QString& AFileName) const {
-    QSaveFile file(AFileName);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+namespace {
+
+// Each line followed by CR LF, in slices of about 1 MiB so that a large log is never held twice.
+bool WriteLines(QIODevice& AFile, const QStringList& ALines) {
     QByteArray bytes;
-    for (const QString& line : Lines()) {
-        bytes += ToCodePage(line);
+    for (const QString& line : ALines) {
+        bytes += TLogPane::ToCodePage(line);
         bytes += "\r\n";
         if (bytes.size() >= (1 << 20)) {
-            if (file.write(bytes) != bytes.size()) return false;
+            if (AFile.write(bytes) != bytes.size()) return false;
             bytes.clear();
         }
     }
-    if (file.write(bytes) != bytes.size()) return false;
-    return file.commit();
+    return AFile.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+bool TLogPane::SaveToFile(const QString& AFileName) const {
+    // A device (/dev/null, /dev/full, a terminal) is written as it is: a replacement would
+    // rename a regular file over the device node, which root may even do in /dev.
+    const QFileInfo target(AFileName);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        QFile device(AFileName);
+        return device.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+               WriteLines(device, Lines());
+    }
+    QSaveFile file(AFileName);
+    return file.open(QIODevice::WriteOnly) && WriteLines(file, Lines()) && file.commit();
 }
 
 bool TLogPane::LoadFromFile(const QString& AFileName) {

@@ -33,7 +33,8 @@ public:
     void SetText(const QString& AText);
 
     // Writes each line followed by CR LF in the code page, replacing AFileName atomically: on
-    // failure the file keeps its earlier content. False on failure.
+    // failure the file keeps its earlier content. A name that is a device (or a link to one)
+    // is written directly. False on failure.
     bool SaveToFile(const QString& AFileName) const;
     // Replaces the log with the file's content, decoded by its byte-order mark (UTF-8, UTF-16
     // LE or BE) or else by the code page. False, with the log unchanged, on failure.

@@ -1,5 +1,7 @@
 // The logger's main window driven as a user drives it, against a device on a pseudo-terminal:
 // the simulated RQ-71 or a device played by the test.
+#include "MainFormFixture.h"
+
 #include "CPortSetup.h"
 #include "ComMainForm.h"
 #include "LogPane.h"
@@ -36,34 +38,6 @@ using namespace cport;
 using namespace std::chrono_literals;
 using test::TModalDriver;
 using test::WaitFor;
-
-std::string ReadFile(const std::string& APath) {
-    std::ifstream file(APath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteFile(const std::string& APath, const std::string& AData) {
-    std::ofstream(APath, std::ios::binary) << AData;
-}
-
-// Closes every message box that opens while it exists, and keeps their texts.
-class TMessageBoxes : public QObject {
-public:
-    TMessageBoxes() {
-        connect(&FTimer, &QTimer::timeout, this, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr || !box->isVisible()) return;
-            FTexts.push_back(box->text());
-            box->done(QMessageBox::Ok);
-        });
-        FTimer.start(10);
-    }
-    const QStringList& Texts() const { return FTexts; }
-
-private:
-    QTimer FTimer;
-    QStringList FTexts;
-};
 
 // A device played by the test: it records what it receives and answers each CR LF with a
 // numbered reading.
@@ -103,52 +77,6 @@ private:
     std::atomic<int> FAnswers{0};
     std::atomic<bool> FStop{false};
     std::thread FThread;
-};
-
-class MainForm : public ::testing::Test {
-protected:
-    MainForm() {
-        char folder[] = "/tmp/quendal-form-XXXXXX";
-        FFolder = ::mkdtemp(folder);
-        ::setenv("CPORT_REGISTRY_DIR", FFolder.c_str(), 1);
-        FPrevious = TMainThread::SetExceptionReport(QtExceptionReport);
-        InstallQtMainThread();
-    }
-    ~MainForm() override {
-        TMainThread::SetExceptionReport(FPrevious);
-        ::unsetenv("CPORT_REGISTRY_DIR");
-        std::filesystem::remove_all(FFolder);
-    }
-
-    std::string Folder() const { return FFolder; }
-
-    // A window on the device at APath, open.
-    std::unique_ptr<TForm1> OpenForm(const std::string& APath) {
-        auto form = std::make_unique<TForm1>();
-        form->ComPort->SetPort(APath);
-        form->Button_Open->click();
-        EXPECT_TRUE(form->ComPort->Connected());
-        return form;
-    }
-
-    // Runs the file dialog that AClick opens, choosing APath.
-    static void ChooseFile(QPushButton* AClick, const std::string& APath) {
-        TModalDriver driver(test::Once([&](QWidget* AModal) {
-            auto* dialog = qobject_cast<QFileDialog*>(AModal);
-            ASSERT_NE(dialog, nullptr);
-            // As a user does: type the name and press Enter.
-            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            ASSERT_NE(name, nullptr);
-            name->setText(QString::fromStdString(APath));
-            QTest::keyClick(name, Qt::Key_Return);
-        }));
-        AClick->click();
-        EXPECT_TRUE(driver.Done());
-    }
-
-private:
-    std::string FFolder;
-    TMainThread::TExceptionReport FPrevious;
 };
 
 TEST_F(MainForm, FirstStartHasAnEmptyPortAndTheLoggersSettings) {

@@ -916,13 +916,18 @@ TOsError TDevice::AwaitRecord(TOverlapped* AOverlapped) {
 
 TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
     TScope scope(*this);
-    if (const TOsError error = Usable()) return error;
+    if (FClosed) return EBADF;
     Pump();
-    if (FGone != 0) return FGone;
-    if (FHasCounters) FErrors |= PollCounters();
+    if (FGone == 0 && FHasCounters) FErrors |= PollCounters();
     AErrors = FErrors;
     FErrors = 0;
     if (AStat == nullptr) return 0;
+    // A gone device reports rather than fails (see PosixDriver.h): nothing can be read from
+    // its queue any more, nothing is sent, nothing held.
+    if (FGone != 0) {
+        *AStat = TComStat{};
+        return 0;
+    }
     std::uint32_t flags = 0;
     int lines = 0;
     if ((FDcb.Flags & DcbFlag::OutxCtsFlow) != 0 && FHasModemLines &&
@@ -941,9 +946,15 @@ TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
 
 TOsError TDevice::Purge(std::uint32_t AFlags) {
     TScope scope(*this);
-    if (const TOsError error = Usable()) return error;
+    if (FClosed) return EBADF;
     if ((AFlags & ~(Purge::TxAbort | Purge::RxAbort | Purge::TxClear | Purge::RxClear)) != 0)
         return EINVAL;
+    // A gone device has nothing left to purge: its hang-up ended every pending operation and
+    // its input can no longer be read.
+    if (FGone != 0) {
+        if ((AFlags & Purge::RxClear) != 0) FQueue.Clear();
+        return 0;
+    }
     if ((AFlags & Purge::TxAbort) != 0) CompleteAll(FWrites, WinError::OperationAborted);
     if ((AFlags & Purge::RxAbort) != 0) CompleteAll(FReads, WinError::OperationAborted);
     if ((AFlags & Purge::TxClear) != 0) {
@@ -1000,10 +1011,10 @@ TOsError TDevice::Escape(std::uint32_t AFunction) {
 
 TOsError TDevice::ModemStatus(std::uint32_t& AStatus) {
     TScope scope(*this);
-    if (const TOsError error = Usable()) return error;
+    if (FClosed) return EBADF;
     AStatus = 0;
-    // A device without modem lines (a pty) has all of them off.
-    if (!FHasModemLines) return 0;
+    // A device without modem lines (a pty) has all of them off, and so has a gone one.
+    if (!FHasModemLines || FGone != 0) return 0;
     int lines = 0;
     if (::ioctl(FFd, TIOCMGET, &lines) != 0) return Errno();
     if ((lines & TIOCM_CTS) != 0) AStatus |= ModemStatus::CtsOn;

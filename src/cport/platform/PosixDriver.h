@@ -14,8 +14,13 @@
 //   EBUSY   a device that is open already; a priority byte while the last one is still queued
 //   ENOENT  a device that does not exist; ENOTTY: a node that is no terminal
 //   EACCES  no permission to open the device, or to raise a thread's priority
-//   EIO     a device that is gone (hung up): every later operation but CloseHandle and
-//           GetOverlappedResult fails so
+//   EIO     a device that is gone (hung up): every later operation that transfers, waits or
+//           configures fails so. Those that only report or discard succeed: ClearCommError
+//           (the errors before the hang-up, nothing queued or held), GetCommModemStatus (all
+//           lines off), PurgeComm (nothing left to purge), and CloseHandle and
+//           GetOverlappedResult. So a hang-up fails the first transfer that meets it, and a
+//           program that reports that failure does not also report the status queries of its
+//           event handlers, or the purge of its close, for the same hang-up.
 // The conditions the component tests for itself have their Windows values: IoPending (997)
 // for an overlapped operation that runs on, IoIncomplete (996) for its outcome asked too
 // early, OperationAborted (995) for an operation ended by a purge or by closing the device,

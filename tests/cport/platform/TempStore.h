@@ -17,8 +17,7 @@ namespace cport {
 class TempStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "cport-test-XXXXXX").string();
+        std::string pattern = (BaseFolder() / "cport-test-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         Folder = pattern;
         setenv(StoreFolderVariable, Folder.c_str(), 1);
@@ -27,6 +26,11 @@ protected:
         unsetenv(StoreFolderVariable);
         std::error_code ignored;
         std::filesystem::remove_all(Folder, ignored);
+    }
+
+    // Where the temporary folder is made.
+    virtual std::filesystem::path BaseFolder() const {
+        return std::filesystem::temp_directory_path();
     }
 
     std::string UserFile() const { return Folder + "/HKEY_CURRENT_USER.reg"; }

@@ -1,0 +1,321 @@
+// The logger's window against faults around it: a full disk or device, a folder it may not
+// write, a device that hangs up a hundred times in a row, a port that another program holds,
+// a device node it may not open and one that has gone. The window shows the error, keeps what
+// it had, and carries on.
+#include "MainFormFixture.h"
+
+#include "LogPane.h"
+#include "PortPeer.h"
+#include "PtyPair.h"
+#include "ScratchMount.h"
+#include "Simulator.h"
+
+#include <QCheckBox>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <linux/capability.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace quendal {
+namespace {
+
+using namespace cport;
+using namespace std::chrono_literals;
+using test::WaitFor;
+
+constexpr const char* SaveFailed = "Fehler beim Speichern der Datei!";
+
+using Faults = MainForm;
+
+// A log of about AKiB KiB.
+void FillLog(TLogPane& ALog, int AKiB) {
+    QString text;
+    for (int i = 0; i < AKiB * 16; ++i)
+        text += QStringLiteral("+23.456 \u00B0C reading %1 of the log\r\n").arg(i, 20);
+    ALog.SetText(text);
+}
+
+std::size_t EntriesIn(const std::string& AFolder) {
+    std::size_t count = 0;
+    if (DIR* dir = ::opendir(AFolder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// Saves the window's log to AFile and returns the messages shown.
+QStringList Save(TForm1& AForm, const std::string& AFile) {
+    TMessageBoxes boxes;
+    Faults::ChooseFile(AForm.Button4, AFile);
+    return boxes.Texts();
+}
+
+TEST_F(Faults, SavingToADeviceWritesToItAndAFullOneShowsTheMessage) {
+    TForm1 form;
+    FillLog(*form.Memo, 4);
+    // Nodes of our own for /dev/null and /dev/full, reached through a link: should a save ever
+    // replace the node instead of writing to it again, it is ours that goes. Without the right
+    // to make nodes, the system's: then the rights to /dev are missing as well.
+    std::string null = Folder() + "/null";
+    std::string full = Folder() + "/full";
+    if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) null = "/dev/null";
+    if (::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) full = "/dev/full";
+    ASSERT_EQ(::symlink(null.c_str(), (Folder() + "/null.txt").c_str()), 0);
+    ASSERT_EQ(::symlink(full.c_str(), (Folder() + "/full.txt").c_str()), 0);
+
+    EXPECT_EQ(Save(form, Folder() + "/null.txt"), QStringList{});
+    EXPECT_EQ(Save(form, Folder() + "/full.txt"), QStringList{SaveFailed});
+    for (const std::string& node : {null, full}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(node.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << node << " was replaced";
+    }
+    struct stat link {};
+    ASSERT_EQ(::lstat((Folder() + "/full.txt").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+}
+
+TEST_F(Faults, SavingToAFullDiskShowsTheMessageAndKeepsTheOldFile) {
+    TForm1 form;
+    FillLog(*form.Memo, 256);
+    const std::string old = "an older log\r\n";
+    // A disk that fills up: a 64 KiB tmpfs, where this process may mount one.
+    test::TScratchMount disk(MS_NODEV, "size=64k");
+    if (disk.Mounted()) {
+        const std::string file = disk.Folder() + "/log.txt";
+        WriteFile(file, old);
+        EXPECT_EQ(Save(form, file), QStringList{SaveFailed});
+        EXPECT_EQ(ReadFile(file), old);
+        EXPECT_EQ(EntriesIn(disk.Folder()), 1u) << "the partial file was removed";
+    } else {
+        std::puts("no tmpfs here (mount not permitted): the disk-full case is left out");
+    }
+    // A write that stops half-way however the process runs: the file size limit (EFBIG).
+    const std::string file = Folder() + "/log.txt";
+    WriteFile(file, old);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QStringList shown = Save(form, file);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(shown, QStringList{SaveFailed});
+    EXPECT_EQ(ReadFile(file), old);
+    FillLog(*form.Memo, 1);
+    EXPECT_EQ(Save(form, file), QStringList{}) << "a log that fits is saved";
+    EXPECT_EQ(QString::fromLatin1(ReadFile(file)), form.Memo->Lines().join("\r\n") + "\r\n");
+}
+
+TEST_F(Faults, SavingIntoAFolderWithoutWritePermissionShowsTheMessageAndKeepsTheOldFile) {
+    TForm1 form;
+    FillLog(*form.Memo, 1);
+    const std::string old = "an older log\r\n";
+    // Permission bits, which root passes: root gives up that override for the save.
+    const std::string locked = Folder() + "/locked";
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    WriteFile(locked + "/log.txt", old);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    {
+        test::TWithoutCapability user(CAP_DAC_OVERRIDE);
+        ASSERT_TRUE(user.Active() || ::geteuid() != 0);
+        EXPECT_EQ(Save(form, locked + "/log.txt"), QStringList{SaveFailed});
+    }
+    EXPECT_EQ(ReadFile(locked + "/log.txt"), old);
+    EXPECT_EQ(EntriesIn(locked), 1u);
+    ::chmod(locked.c_str(), 0755);
+    // A read-only file system, which stops root too.
+    test::TScratchMount readOnly(MS_NODEV, "size=64k");
+    if (readOnly.Mounted()) {
+        const std::string file = readOnly.Folder() + "/log.txt";
+        WriteFile(file, old);
+        ASSERT_TRUE(readOnly.RemountReadOnly());
+        EXPECT_EQ(Save(form, file), QStringList{SaveFailed});
+        EXPECT_EQ(ReadFile(file), old);
+    } else {
+        std::puts("no tmpfs here (mount not permitted): the read-only case is left out");
+    }
+}
+
+std::size_t OpenDescriptors() {
+    return EntriesIn("/proc/self/fd");
+}
+
+// What the process has open, for a failure message.
+std::string DescriptorList() {
+    std::string list;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        list += entry.path().filename().string() + " -> " +
+                std::filesystem::read_symlink(entry.path(), error).string() + "\n";
+    }
+    return list;
+}
+
+std::size_t Threads() {
+    return EntriesIn("/proc/self/task");
+}
+
+// CPU time of the whole process (every thread), in microseconds.
+long CpuTime() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+}
+
+TEST_F(Faults, AHundredHangUpsInARowShowOneErrorEachAndLeaveNothingBehind) {
+    constexpr int HangUps = 100;
+    constexpr auto Idle = 100ms;
+    // Before the window: a message box that a failure leaves behind still gets closed.
+    TMessageBoxes boxes;
+    TForm1 form;
+    // The poll period plays no part in a hang-up; a short one lets the device answer a few
+    // polls before it goes, in a fraction of the time.
+    form.Timer1->setInterval(20);
+    std::size_t descriptors = 0;
+    std::size_t threads = 0;
+    long idleCpu = 0;
+    long worstIdleCpu = 0;
+    const auto started = std::chrono::steady_clock::now();
+    // Round 0 only sets the start counts: the first message box makes Qt open what it keeps
+    // for later, and the port keeps its two transfer records (with their events) once used.
+    for (int round = 0; round <= HangUps; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        test::TSimulatorProcess simulator({"--no-publish"});
+        const qsizetype lines = form.Memo->Lines().size();
+        const qsizetype shown = boxes.Texts().size();
+        form.ComPort->SetPort(simulator.Path());
+        form.Button_Open->click();
+        ASSERT_TRUE(form.ComPort->Connected());
+        form.CheckBox1->click();
+        ASSERT_TRUE(form.Timer1->isActive());
+        // Polling, answered; then the device goes, as a pulled adapter does. The test ends the
+        // simulator rather than timing its own hang-up: under load that could come while the
+        // port is still opening, and then Open fails instead of the poll.
+        ASSERT_TRUE(WaitFor([&] { return form.Memo->Lines().size() >= lines + 4; }));
+        simulator.Stop();
+        ASSERT_TRUE(WaitFor([&] { return boxes.Texts().size() > shown; }, 10s));
+        EXPECT_TRUE(
+            boxes.Texts().back().startsWith("COM Port Error: WriteFile function failed on " +
+                                            QString::fromStdString(simulator.Path())))
+            << boxes.Texts().back().toStdString();
+        EXPECT_FALSE(form.CheckBox1->isChecked());
+        EXPECT_FALSE(form.Timer1->isActive());
+
+        // The port stays open on the gone device until the user closes it: nothing of it may
+        // run meanwhile, and nothing more is shown.
+        const long before = CpuTime();
+        WaitFor([] { return false; }, Idle);
+        const long used = CpuTime() - before;
+        idleCpu += used;
+        worstIdleCpu = std::max(worstIdleCpu, used);
+        EXPECT_LT(used, 50000L) << "something spins";
+        ASSERT_EQ(boxes.Texts().size(), shown + 1)
+            << "one message per hang-up; the last ones:\n"
+            << boxes.Texts().mid(shown).join("\n").toStdString();
+
+        form.Button_Open->click();
+        ASSERT_FALSE(form.ComPort->Connected());
+        EXPECT_EQ(form.Button_Open->text(), "Open");
+        ASSERT_EQ(boxes.Texts().size(), shown + 1)
+            << "closing the gone device shows nothing more:\n"
+            << boxes.Texts().mid(shown).join("\n").toStdString();
+        if (round == 0) {
+            descriptors = OpenDescriptors();
+            threads = Threads();
+            continue;
+        }
+        EXPECT_TRUE(
+            WaitFor([&] { return OpenDescriptors() == descriptors && Threads() == threads; }, 5s))
+            << OpenDescriptors() << " descriptors (" << descriptors << " at the start), "
+            << Threads() << " threads (" << threads << ")\n"
+            << DescriptorList();
+    }
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("%d hang-ups in %.1f s; CPU while hung up: %.1f ms per %lld ms on average, "
+                "%.1f ms at most; %zu descriptors, %zu threads\n",
+                HangUps + 1, seconds, static_cast<double>(idleCpu) / 1000.0 / (HangUps + 1),
+                static_cast<long long>(Idle.count()), static_cast<double>(worstIdleCpu) / 1000.0,
+                descriptors, threads);
+}
+
+TEST_F(Faults, APortHeldElsewhereUnopenableOrGoneShowsItsErrorAndTheWindowCarriesOn) {
+    test::TSimulatorProcess simulator({"--no-publish"});
+    const std::string path = simulator.Path();
+    TMessageBoxes boxes;
+    TForm1 form;
+    // Clicks Open on APath; returns the message shown.
+    auto refusal = [&](const std::string& APath) {
+        const qsizetype shown = boxes.Texts().size();
+        form.ComPort->SetPort(APath);
+        form.Button_Open->click();
+        EXPECT_FALSE(form.ComPort->Connected());
+        EXPECT_EQ(form.Button_Open->text(), "&Open");
+        EXPECT_TRUE(WaitFor([&] { return boxes.Texts().size() == shown + 1; }));
+        return boxes.Texts().size() > shown ? boxes.Texts().back().toStdString() : std::string();
+    };
+    const std::string refused = "COM Port Error: Unable to open com port on ";
+    {
+        test::TPortPeer peer(test::TPortPeer::PySerial(path));
+        ASSERT_TRUE(peer.Holds()) << peer.Answer();
+        EXPECT_EQ(refusal(path), refused + path);
+    }
+    {
+        // A second instance of the program.
+        TForm1 other;
+        other.ComPort->SetPort(path);
+        other.Button_Open->click();
+        ASSERT_TRUE(other.ComPort->Connected());
+        EXPECT_EQ(refusal(path), refused + path);
+    }
+    {
+        // Root opens whatever its permission bits say, but not a node on a file system
+        // mounted without devices; without the right to mount, the simulator's own node
+        // without permissions, opened without root's override.
+        test::TScratchMount nodev(MS_NODEV, "size=64k");
+        struct stat device {};
+        ASSERT_EQ(::stat(path.c_str(), &device), 0);
+        if (nodev.Mounted()) {
+            const std::string node = nodev.Folder() + "/ttyRQ71";
+            ASSERT_EQ(::mknod(node.c_str(), S_IFCHR | 0666, device.st_rdev), 0);
+            EXPECT_EQ(refusal(node), refused + node);
+        } else {
+            ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+            {
+                test::TWithoutCapability user(CAP_DAC_OVERRIDE);
+                EXPECT_EQ(refusal(path), refused + path);
+            }
+            ::chmod(path.c_str(), device.st_mode & 07777);
+        }
+    }
+    {
+        test::TSimulatorProcess unplugged({"--no-publish"});
+        const std::string gone = unplugged.Path();
+        unplugged.Stop();
+        EXPECT_EQ(refusal(gone), refused + gone);
+    }
+    // The window carries on: the simulator opens and answers.
+    form.ComPort->SetPort(path);
+    form.Button_Open->click();
+    ASSERT_TRUE(form.ComPort->Connected());
+    form.Button_SendClick();
+    EXPECT_TRUE(WaitFor([&] { return form.Memo->Lines().size() == 2; }));
+    EXPECT_EQ(boxes.Texts().size(), 4);
+}
+
+} // namespace
+} // namespace quendal
