@@ -27,6 +27,8 @@ struct TOptions {
     double BytesPerSecond = 0;
     bool MixNul = false;
     double HangUpAfter = 0;
+    double StreamDelay = 0;
+    double StreamFor = 0;
     bool HasSeed = false;
     std::uint32_t Seed = 0;
     std::string Name;
@@ -43,6 +45,10 @@ void Usage(FILE* AOut) {
         "\n"
         "  --lines-per-second N   also send N readings a second on its own\n"
         "  --bytes-per-second N   also send readings at N bytes a second on its own\n"
+        "  --stream-delay S       begin streaming S seconds after the start\n"
+        "  --stream-for S         stop streaming S seconds after it began (polls are still\n"
+        "                         answered), so that a program that opens the port before\n"
+        "                         and closes it after logs every byte sent\n"
         "  --nul                  put one NUL byte into every reading\n"
         "  --hang-up-after S      hang up after S seconds, as a pulled USB adapter does\n"
         "  --seed N               fixed seed: the same readings every run\n"
@@ -85,7 +91,8 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
         } else if (arg == "--no-publish") {
             AOptions.Publish = false;
         } else if (arg == "--lines-per-second" || arg == "--bytes-per-second" ||
-                   arg == "--hang-up-after" || arg == "--seed") {
+                   arg == "--hang-up-after" || arg == "--stream-delay" || arg == "--stream-for" ||
+                   arg == "--seed") {
             if (!value(text)) return AExit = 2, false;
             if (!ParseNumber(text, number)) {
                 std::fprintf(stderr, "rq71sim: %s: not a number: %s\n", arg.c_str(), text);
@@ -97,6 +104,10 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
                 AOptions.BytesPerSecond = number;
             else if (arg == "--hang-up-after")
                 AOptions.HangUpAfter = number;
+            else if (arg == "--stream-delay")
+                AOptions.StreamDelay = number;
+            else if (arg == "--stream-for")
+                AOptions.StreamFor = number;
             else {
                 AOptions.HasSeed = true;
                 AOptions.Seed = static_cast<std::uint32_t>(number);
@@ -129,7 +140,14 @@ public:
     int Run() {
         if (!Start()) return 1;
         const TClock::time_point started = TClock::now();
-        FLastStream = started;
+        const TClock::time_point streamFrom =
+            started + std::chrono::duration_cast<TClock::duration>(
+                          std::chrono::duration<double>(FOptions.StreamDelay));
+        FStreamUntil = FOptions.StreamFor > 0
+                           ? streamFrom + std::chrono::duration_cast<TClock::duration>(
+                                              std::chrono::duration<double>(FOptions.StreamFor))
+                           : TClock::time_point::max();
+        FLastStream = streamFrom;
         for (;;) {
             pollfd fds[2] = {
                 {FMaster, static_cast<short>(POLLIN | (FOutput.empty() ? 0 : POLLOUT)), 0},
@@ -215,7 +233,8 @@ private:
 
     void Stream() {
         if (FOptions.LinesPerSecond <= 0 && FOptions.BytesPerSecond <= 0) return;
-        const TClock::time_point now = TClock::now();
+        const TClock::time_point now = std::min(TClock::now(), FStreamUntil);
+        if (now <= FLastStream) return; // not yet, or no more
         const double seconds = std::chrono::duration<double>(now - FLastStream).count();
         FLastStream = now;
         if (FOptions.LinesPerSecond > 0) {
@@ -263,6 +282,7 @@ private:
     std::string FPartial;
     double FCredit = 0;
     TClock::time_point FLastStream;
+    TClock::time_point FStreamUntil;
 };
 
 } // namespace
