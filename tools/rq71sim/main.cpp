@@ -34,6 +34,7 @@ struct TOptions {
     std::string Name;
     bool Publish = true;
     std::string Record;
+    std::string PollCount;
 };
 
 void Usage(FILE* AOut) {
@@ -55,6 +56,7 @@ void Usage(FILE* AOut) {
         "  --name NAME            the name in the port list (default \"RQ-71 simulator <pid>\")\n"
         "  --no-publish           do not list the terminal in the port list\n"
         "  --record FILE          write every byte sent to FILE as well\n"
+        "  --poll-count FILE      on exit, write the number of polls answered to FILE\n"
         "  --help                 this text\n"
         "\n"
         "Stops cleanly on SIGINT or SIGTERM and removes its port list entry.\n",
@@ -112,9 +114,11 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
                 AOptions.HasSeed = true;
                 AOptions.Seed = static_cast<std::uint32_t>(number);
             }
-        } else if (arg == "--name" || arg == "--record") {
+        } else if (arg == "--name" || arg == "--record" || arg == "--poll-count") {
             if (!value(text)) return AExit = 2, false;
-            (arg == "--name" ? AOptions.Name : AOptions.Record) = text;
+            (arg == "--name"     ? AOptions.Name
+             : arg == "--record" ? AOptions.Record
+                                 : AOptions.PollCount) = text;
         } else {
             std::fprintf(stderr, "rq71sim: unknown option %s (see --help)\n", arg.c_str());
             return AExit = 2, false;
@@ -132,6 +136,12 @@ public:
         , FDevice(ASeed, AOptions.MixNul) {}
 
     ~TSimulator() {
+        if (!FOptions.PollCount.empty()) {
+            if (FILE* file = std::fopen(FOptions.PollCount.c_str(), "w")) {
+                std::fprintf(file, "%zu\n", FPolls);
+                std::fclose(file);
+            }
+        }
         if (FPublished) cport::UnpublishPort(FOptions.Name);
         for (int fd : {FMaster, FSlave, FRecord, FSignals})
             if (fd >= 0) ::close(fd);
@@ -228,7 +238,13 @@ private:
     void ReadPolls() {
         char buffer[4096];
         const ssize_t n = ::read(FMaster, buffer, sizeof buffer);
-        if (n > 0) FOutput += FDevice.Receive(buffer, static_cast<std::size_t>(n));
+        if (n <= 0) return;
+        const std::string answers = FDevice.Receive(buffer, static_cast<std::size_t>(n));
+        // Every answer is one reading, and every reading ends with CR LF.
+        for (std::size_t at = answers.find("\r\n"); at != std::string::npos;
+             at = answers.find("\r\n", at + 2))
+            ++FPolls;
+        FOutput += answers;
     }
 
     void Stream() {
@@ -281,6 +297,7 @@ private:
     std::string FOutput;
     std::string FPartial;
     double FCredit = 0;
+    std::size_t FPolls = 0;
     TClock::time_point FLastStream;
     TClock::time_point FStreamUntil;
 };
