@@ -119,7 +119,8 @@ long CheckLatenessLine(const std::string& AOut, double ASeconds) {
 }
 
 TEST_F(Automation, PollingLogsEachPollsLineFeedAndItsAnswer) {
-    TSimulatorProcess simulator({"--no-publish", "--seed", "3", "--record", File("sent.bin")});
+    TSimulatorProcess simulator({"--no-publish", "--seed", "3", "--record", File("sent.bin"),
+                                 "--poll-count", File("polls")});
     const TRun run = Quendal({"--automate", simulator.Path(), "1.5", File("log.txt")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     CheckLatenessLine(run.Out, 1.5);
@@ -136,6 +137,8 @@ TEST_F(Automation, PollingLogsEachPollsLineFeedAndItsAnswer) {
     }
     EXPECT_GE(sent.size(), 3u * 12) << "about four polls in 1.5 s";
     EXPECT_EQ(ReadFile(File("log.txt")), expected);
+    EXPECT_EQ(ReadFile(File("polls")), std::to_string(sent.size() / 12) + "\n")
+        << "the simulator counts the polls it answered";
 }
 
 TEST_F(Automation, WithoutPollTheSavedLogIsExactlyWhatWasSent) {
