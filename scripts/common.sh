@@ -7,7 +7,9 @@ JOBS="${QUENDAL_JOBS:-$(nproc)}"
 
 # Debian packages each part of the work needs.
 PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
-PKG_TEST=(libgtest-dev libgmock-dev python3-serial)
+# The soak runs the program on a virtual X display (xvfb-run needs xauth, only recommended);
+# the fault tests use pySerial as a second program on a port.
+PKG_TEST=(libgtest-dev libgmock-dev python3-serial xvfb xauth)
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
 # The cross compilers, and 64-bit Wine for running the Windows tests.
 PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)

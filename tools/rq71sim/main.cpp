@@ -27,11 +27,14 @@ struct TOptions {
     double BytesPerSecond = 0;
     bool MixNul = false;
     double HangUpAfter = 0;
+    double StreamDelay = 0;
+    double StreamFor = 0;
     bool HasSeed = false;
     std::uint32_t Seed = 0;
     std::string Name;
     bool Publish = true;
     std::string Record;
+    std::string PollCount;
 };
 
 void Usage(FILE* AOut) {
@@ -43,12 +46,17 @@ void Usage(FILE* AOut) {
         "\n"
         "  --lines-per-second N   also send N readings a second on its own\n"
         "  --bytes-per-second N   also send readings at N bytes a second on its own\n"
+        "  --stream-delay S       begin streaming S seconds after the start\n"
+        "  --stream-for S         stop streaming S seconds after it began (polls are still\n"
+        "                         answered), so that a program that opens the port before\n"
+        "                         and closes it after logs every byte sent\n"
         "  --nul                  put one NUL byte into every reading\n"
         "  --hang-up-after S      hang up after S seconds, as a pulled USB adapter does\n"
         "  --seed N               fixed seed: the same readings every run\n"
         "  --name NAME            the name in the port list (default \"RQ-71 simulator <pid>\")\n"
         "  --no-publish           do not list the terminal in the port list\n"
         "  --record FILE          write every byte sent to FILE as well\n"
+        "  --poll-count FILE      on exit, write the number of polls answered to FILE\n"
         "  --help                 this text\n"
         "\n"
         "Stops cleanly on SIGINT or SIGTERM and removes its port list entry.\n",
@@ -85,7 +93,8 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
         } else if (arg == "--no-publish") {
             AOptions.Publish = false;
         } else if (arg == "--lines-per-second" || arg == "--bytes-per-second" ||
-                   arg == "--hang-up-after" || arg == "--seed") {
+                   arg == "--hang-up-after" || arg == "--stream-delay" || arg == "--stream-for" ||
+                   arg == "--seed") {
             if (!value(text)) return AExit = 2, false;
             if (!ParseNumber(text, number)) {
                 std::fprintf(stderr, "rq71sim: %s: not a number: %s\n", arg.c_str(), text);
@@ -97,13 +106,19 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
                 AOptions.BytesPerSecond = number;
             else if (arg == "--hang-up-after")
                 AOptions.HangUpAfter = number;
+            else if (arg == "--stream-delay")
+                AOptions.StreamDelay = number;
+            else if (arg == "--stream-for")
+                AOptions.StreamFor = number;
             else {
                 AOptions.HasSeed = true;
                 AOptions.Seed = static_cast<std::uint32_t>(number);
             }
-        } else if (arg == "--name" || arg == "--record") {
+        } else if (arg == "--name" || arg == "--record" || arg == "--poll-count") {
             if (!value(text)) return AExit = 2, false;
-            (arg == "--name" ? AOptions.Name : AOptions.Record) = text;
+            (arg == "--name"     ? AOptions.Name
+             : arg == "--record" ? AOptions.Record
+                                 : AOptions.PollCount) = text;
         } else {
             std::fprintf(stderr, "rq71sim: unknown option %s (see --help)\n", arg.c_str());
             return AExit = 2, false;
@@ -121,6 +136,12 @@ public:
         , FDevice(ASeed, AOptions.MixNul) {}
 
     ~TSimulator() {
+        if (!FOptions.PollCount.empty()) {
+            if (FILE* file = std::fopen(FOptions.PollCount.c_str(), "w")) {
+                std::fprintf(file, "%zu\n", FPolls);
+                std::fclose(file);
+            }
+        }
         if (FPublished) cport::UnpublishPort(FOptions.Name);
         for (int fd : {FMaster, FSlave, FRecord, FSignals})
             if (fd >= 0) ::close(fd);
@@ -129,7 +150,14 @@ public:
     int Run() {
         if (!Start()) return 1;
         const TClock::time_point started = TClock::now();
-        FLastStream = started;
+        const TClock::time_point streamFrom =
+            started + std::chrono::duration_cast<TClock::duration>(
+                          std::chrono::duration<double>(FOptions.StreamDelay));
+        FStreamUntil = FOptions.StreamFor > 0
+                           ? streamFrom + std::chrono::duration_cast<TClock::duration>(
+                                              std::chrono::duration<double>(FOptions.StreamFor))
+                           : TClock::time_point::max();
+        FLastStream = streamFrom;
         for (;;) {
             pollfd fds[2] = {
                 {FMaster, static_cast<short>(POLLIN | (FOutput.empty() ? 0 : POLLOUT)), 0},
@@ -210,12 +238,19 @@ private:
     void ReadPolls() {
         char buffer[4096];
         const ssize_t n = ::read(FMaster, buffer, sizeof buffer);
-        if (n > 0) FOutput += FDevice.Receive(buffer, static_cast<std::size_t>(n));
+        if (n <= 0) return;
+        const std::string answers = FDevice.Receive(buffer, static_cast<std::size_t>(n));
+        // Every answer is one reading, and every reading ends with CR LF.
+        for (std::size_t at = answers.find("\r\n"); at != std::string::npos;
+             at = answers.find("\r\n", at + 2))
+            ++FPolls;
+        FOutput += answers;
     }
 
     void Stream() {
         if (FOptions.LinesPerSecond <= 0 && FOptions.BytesPerSecond <= 0) return;
-        const TClock::time_point now = TClock::now();
+        const TClock::time_point now = std::min(TClock::now(), FStreamUntil);
+        if (now <= FLastStream) return; // not yet, or no more
         const double seconds = std::chrono::duration<double>(now - FLastStream).count();
         FLastStream = now;
         if (FOptions.LinesPerSecond > 0) {
@@ -262,7 +297,9 @@ private:
     std::string FOutput;
     std::string FPartial;
     double FCredit = 0;
+    std::size_t FPolls = 0;
     TClock::time_point FLastStream;
+    TClock::time_point FStreamUntil;
 };
 
 } // namespace
