@@ -12,8 +12,10 @@
 #include "MainThread.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -435,6 +437,35 @@ double LogPaneAppend(std::size_t ASize) {
     return Percentile(times, 0.5);
 }
 
+// Seconds to load a log file of ASize bytes (Latin-1 lines of 100 bytes) into the log pane,
+// the painting that follows included.
+double LogPaneLoad(std::size_t ASize) {
+    const QString path = QDir::temp().filePath(QStringLiteral("quendal-bench-load.txt"));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) return -1;
+        QByteArray line(98, 'x');
+        line[0] = static_cast<char>(0xB0); // a byte that is not ASCII
+        line += "\r\n";
+        QByteArray block;
+        while (static_cast<std::size_t>(block.size()) < (1u << 20))
+            block += line;
+        for (std::size_t written = 0; written < ASize;
+             written += static_cast<std::size_t>(block.size()))
+            file.write(block);
+    }
+    quendal::TLogPane pane;
+    pane.resize(145, 257);
+    pane.show();
+    QElapsedTimer timer;
+    timer.start();
+    const bool loaded = pane.LoadFromFile(path);
+    QCoreApplication::processEvents();
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    QFile::remove(path);
+    return loaded ? seconds : -1;
+}
+
 std::string Machine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string model = "unknown CPU";
@@ -511,6 +542,10 @@ int main(int argc, char** argv) {
         std::snprintf(row, sizeof row, "| %zu MB | %.1f | %.2fx |\n", mb, us, us / empty);
         table << row;
     }
+    char load[128];
+    std::snprintf(load, sizeof load, "\nLoading a 50 MB log file into the log pane: %.2f s\n",
+                  LogPaneLoad(50u << 20));
+    table << load;
     std::printf("Machine: %s\n\n%s", Machine().c_str(), table.str().c_str());
     return 0;
 }
