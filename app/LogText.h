@@ -15,8 +15,8 @@ QString LogBytesToText(QByteArrayView ABytes);
 QByteArray LogTextToBytes(QStringView AText);
 
 // The text of a log file: decoded by its byte-order mark (UTF-8, UTF-16 LE or BE; the mark is
-// not part of the text) or else by the code page. A UTF-16 file of odd length loses its last
-// byte.
+// not part of the text) or else by the code page. Invalid sequences become U+FFFD; a UTF-16
+// file of odd length loses its last byte.
 QString DecodeLogFile(const QByteArray& ABytes);
 
 // AText with every CR LF and every other CR replaced by LF, the pane's only line break.
