@@ -58,8 +58,10 @@ std::string FormatData(const TRegValue& AValue) {
     case RegType::ExpandSz:
         return "hex(2):" + HexList(Utf8ToUtf16Le(AValue.Data) + std::string(2, '\0'));
     case RegType::DWord: {
+        // A hex(4) value of another size than four bytes keeps its bytes as they are.
+        if (AValue.Data.size() != 4) return "hex(4):" + HexList(AValue.Data);
         std::uint32_t v = 0;
-        for (std::size_t i = 0; i < 4 && i < AValue.Data.size(); ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             v |= static_cast<std::uint32_t>(static_cast<unsigned char>(AValue.Data[i])) << (8 * i);
         std::snprintf(buf, sizeof buf, "dword:%08x", v);
         return buf;
@@ -173,7 +175,10 @@ std::optional<TRegValue> ParseData(std::string_view AData, TLineReader& AReader)
         auto text = ParseQuoted(AData, pos);
         if (!text || !Trim(AData.substr(pos)).empty()) return std::nullopt;
         value.Type = RegType::Sz;
-        value.Data = std::move(*text);
+        // Text that is no valid UTF-8 (a file edited in a single-byte encoding) is read with
+        // each stray byte as the character of that code, as the names are matched, so that
+        // the value stays the same when the store is written back, in whichever form.
+        value.Data = IsValidUtf8(*text) ? std::move(*text) : Utf16LeToUtf8(Utf8ToUtf16Le(*text));
         return value;
     }
     if (AData.starts_with("dword:")) {
