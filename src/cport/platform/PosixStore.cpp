@@ -88,7 +88,8 @@ TOsError TPosixStore::ResolveBelow(THKey AKey, const std::string& ASubKey, TKeyR
     TOsError error = Resolve(AKey, ARef);
     if (error != 0) return error;
     const auto path = SplitKeyPath(ASubKey);
-    if (!path) return EINVAL;
+    // Deeper keys could not be read back from the store file.
+    if (!path || ARef.Path.size() + path->size() > MaxKeyDepth) return EINVAL;
     if (!path->empty()) ARef.Built = nullptr;
     ARef.Path.insert(ARef.Path.end(), path->begin(), path->end());
     if (ARef.Built == nullptr && IsSerialCommKey(ARef.RootName, ARef.Path))

@@ -74,7 +74,8 @@ std::string FormatData(const TRegValue& AValue) {
     }
 }
 
-void FormatKey(const TRegKey& AKey, const std::string& APath, bool AIsRoot, std::string& AOut) {
+// APath is the key's path, extended for each subkey and restored after it.
+void FormatKey(const TRegKey& AKey, std::string& APath, bool AIsRoot, std::string& AOut) {
     if (!AIsRoot || !AKey.Values.empty()) {
         AOut += '[' + APath + "]\n";
         for (const TRegNamedValue& v : AKey.Values)
@@ -82,8 +83,13 @@ void FormatKey(const TRegKey& AKey, const std::string& APath, bool AIsRoot, std:
                     FormatData(v.Value) + '\n';
         AOut += '\n';
     }
-    for (const TRegKey& sub : AKey.SubKeys)
-        FormatKey(sub, APath + '\\' + sub.Name, false, AOut);
+    const std::size_t length = APath.size();
+    for (const TRegKey& sub : AKey.SubKeys) {
+        APath += '\\';
+        APath += sub.Name;
+        FormatKey(sub, APath, false, AOut);
+        APath.resize(length);
+    }
 }
 
 // Reads the lines of a store file one by one; hex data may continue on the next line after a
@@ -324,7 +330,8 @@ std::optional<TRegKey> ParseRegFile(std::string_view AText, std::string_view ARo
             if (!EqualNoCase(path.substr(0, slash), ARootName)) return std::nullopt;
             const auto elements = SplitKeyPath(
                 slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1));
-            if (!elements || (slash != std::string_view::npos && elements->empty()))
+            if (!elements || (slash != std::string_view::npos && elements->empty()) ||
+                elements->size() > MaxKeyDepth)
                 return std::nullopt;
             key = &root.OpenOrCreate(*elements);
             continue;
@@ -351,7 +358,8 @@ std::optional<TRegKey> ParseRegFile(std::string_view AText, std::string_view ARo
 
 std::string FormatRegFile(const TRegKey& ARoot, std::string_view ARootName) {
     std::string out = std::string(Header) + "\n\n";
-    FormatKey(ARoot, std::string(ARootName), true, out);
+    std::string path(ARootName);
+    FormatKey(ARoot, path, true, out);
     return out;
 }
 

@@ -155,6 +155,22 @@ TEST(RegFile, ValuesReadFromHandEditedFilesSurviveWritingBack) {
     }
 }
 
+// A 40 KB store file of 20000 nested keys overflowed the stack when it was written back.
+TEST(RegFile, KeysNestAtMostMaxKeyDepthDeep) {
+    const std::string head = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER";
+    std::string path;
+    for (std::size_t i = 0; i < MaxKeyDepth; ++i)
+        path += "\\k";
+    const auto deepest = ParseRegFile(head + path + "]\n\"v\"=\"x\"\n", Root);
+    ASSERT_TRUE(deepest);
+    EXPECT_TRUE(ParseRegFile(FormatRegFile(*deepest, Root), Root));
+    EXPECT_FALSE(ParseRegFile(head + path + "\\k]\n", Root));
+    std::string deeper;
+    for (int i = 0; i < 20000; ++i)
+        deeper += "\\a";
+    EXPECT_FALSE(ParseRegFile(head + deeper + "]\n", Root));
+}
+
 TEST(RegFile, KeyPathsSplitAtBackslashes) {
     using TPath = std::vector<std::string>;
     EXPECT_EQ(SplitKeyPath(""), TPath{});
