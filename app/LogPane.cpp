@@ -1,10 +1,11 @@
 #include "LogPane.h"
 
+#include "LogText.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -20,11 +21,11 @@ TLogPane::TLogPane(QWidget* AParent)
 }
 
 QString TLogPane::FromCodePage(const std::string& ABytes) {
-    return QString::fromLatin1(ABytes.data(), static_cast<qsizetype>(ABytes.size()));
+    return LogBytesToText(QByteArrayView(ABytes.data(), static_cast<qsizetype>(ABytes.size())));
 }
 
 QByteArray TLogPane::ToCodePage(const QString& AText) {
-    return AText.toLatin1();
+    return LogTextToBytes(AText);
 }
 
 void TLogPane::AppendBytes(const std::string& ABytes) {
@@ -76,10 +77,7 @@ QStringList TLogPane::Lines() const {
 }
 
 void TLogPane::SetText(const QString& AText) {
-    QString text = AText;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    setPlainText(text);
+    setPlainText(NormalizeLineBreaks(AText));
     FPendingCR = AText.endsWith(QLatin1Char('\r'));
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
@@ -120,17 +118,7 @@ bool TLogPane::LoadFromFile(const QString& AFileName) {
     if (!file.open(QIODevice::ReadOnly)) return false;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) return false;
-    QString text;
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        text = QString::fromUtf8(bytes.mid(3));
-    } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-        QStringDecoder decoder(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
-                                                            : QStringDecoder::Utf16BE);
-        text = decoder(bytes.mid(2));
-    } else {
-        text = QString::fromLatin1(bytes);
-    }
-    SetText(text);
+    SetText(DecodeLogFile(bytes));
     return true;
 }
 

@@ -13,6 +13,8 @@ PKG_TEST=(libgtest-dev libgmock-dev python3-serial xvfb xauth)
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
 # The cross compilers, and 64-bit Wine for running the Windows tests.
 PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
+# clang with its runtime libraries (libFuzzer, sanitizers) for the fuzz targets.
+PKG_FUZZ=(clang libclang-rt-14-dev)
 PKG_BENCH=(libqt6serialport6-dev)
 # Debian packages: dpkg-shlibdeps (dpkg-dev, which uses file), lintian, and the validators of
 # the desktop entry and the metainfo.

@@ -28,7 +28,12 @@ std::vector<TIniLine> SplitLines(std::string_view AText) {
     while (pos < AText.size()) {
         const auto nl = AText.find('\n', pos);
         if (nl == std::string_view::npos) {
-            lines.push_back({AText.substr(pos), {}});
+            // A CR that ends the file ends its last line, as it does once a line follows it.
+            const std::string_view last = AText.substr(pos);
+            if (last.ends_with('\r'))
+                lines.push_back({last.substr(0, last.size() - 1), last.substr(last.size() - 1)});
+            else
+                lines.push_back({last, {}});
             break;
         }
         std::size_t textEnd = nl;
@@ -94,6 +99,15 @@ std::size_t FindKey(const std::vector<TIniLine>& ALines, const TSectionRange& AR
     return std::string_view::npos;
 }
 
+// Gives the file's last line a line end before a line is added after it; a CR that ended the
+// file keeps its place in front of the LF.
+void EndLine(TIniLine& ALine, std::string_view ANewline) {
+    if (ALine.End.empty())
+        ALine.End = ANewline;
+    else if (ALine.End == "\r")
+        ALine.End = "\r\n";
+}
+
 bool HasLineBreak(std::string_view AText) {
     return AText.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -130,11 +144,13 @@ std::string IniWriteValue(std::string_view AText, std::string_view ASection,
             lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(key));
         }
     } else if (range.Header == std::string_view::npos) {
-        if (!lines.empty() && lines.back().End.empty()) lines.back().End = newline;
+        if (!lines.empty()) EndLine(lines.back(), newline);
         if (!lines.empty() && !Trim(lines.back().Text).empty()) lines.push_back({{}, newline});
-        owned.push_back("[" + std::string(ASection) + "]");
+        // Names are written without their surrounding blanks, as a replaced line keeps its
+        // name, so that writing the same value again changes nothing.
+        owned.push_back("[" + std::string(Trim(ASection)) + "]");
         lines.push_back({owned.back(), newline});
-        owned.push_back(*AKey + "=" + *AValue);
+        owned.push_back(std::string(Trim(*AKey)) + "=" + *AValue);
         lines.push_back({owned.back(), newline});
     } else {
         const std::size_t key = FindKey(lines, range, *AKey);
@@ -147,8 +163,8 @@ std::string IniWriteValue(std::string_view AText, std::string_view ASection,
             std::size_t at = range.End;
             while (at > range.Header + 1 && !KeyName(lines[at - 1].Text))
                 --at;
-            if (lines[at - 1].End.empty()) lines[at - 1].End = newline;
-            owned.push_back(*AKey + "=" + *AValue);
+            EndLine(lines[at - 1], newline);
+            owned.push_back(std::string(Trim(*AKey)) + "=" + *AValue);
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), {owned.back(), newline});
         }
     }
@@ -159,6 +175,19 @@ std::string IniWriteValue(std::string_view AText, std::string_view ASection,
         out += line.End;
     }
     return out;
+}
+
+std::string IniDecodeFile(const std::string& ARaw, bool& AUtf16) {
+    AUtf16 = ARaw.starts_with("\xFF\xFE");
+    return AUtf16 ? Utf16LeToUtf8(std::string_view(ARaw).substr(2)) : ARaw;
+}
+
+std::string_view IniStripUtf8Bom(std::string_view AText) {
+    return AText.starts_with("\xEF\xBB\xBF") ? AText.substr(3) : AText;
+}
+
+std::string IniEncodeFile(const std::string& AText, bool AUtf16) {
+    return AUtf16 ? "\xFF\xFE" + Utf8ToUtf16Le(AText) : AText;
 }
 
 bool IsWritableIniSection(std::string_view ASection) {

@@ -25,6 +25,14 @@ std::string IniWriteValue(std::string_view AText, std::string_view ASection,
                           const std::optional<std::string>& AKey,
                           const std::optional<std::string>& AValue);
 
+// The file's bytes as UTF-8 text: UTF-16LE with its byte order mark is converted, and AUtf16
+// tells so, to write the file back the same way; anything else is taken as it is.
+std::string IniDecodeFile(const std::string& ARaw, bool& AUtf16);
+// AText without a leading UTF-8 byte order mark.
+std::string_view IniStripUtf8Bom(std::string_view AText);
+// The bytes of the file's text (UTF-8): UTF-16LE with its byte order mark when AUtf16.
+std::string IniEncodeFile(const std::string& AText, bool AUtf16);
+
 // Whether a section, line name or value can be written without changing the file's structure:
 // no line breaks; names also without "]" (sections) or "=" (lines) and not blank.
 bool IsWritableIniSection(std::string_view ASection);

@@ -37,7 +37,8 @@ std::size_t TInputDecoder::CopyData(const std::uint8_t* AIn, std::size_t ACount,
             pos = end + 1;
         }
     }
-    if (FConfig.DetectEvtChar && (AResult.Events & EvMask::RxFlag) == 0 &&
+    // An empty run may come with null buffers, which memchr must not see even for 0 bytes.
+    if (written != 0 && FConfig.DetectEvtChar && (AResult.Events & EvMask::RxFlag) == 0 &&
         std::memchr(start, FConfig.EvtChar, written) != nullptr)
         AResult.Events |= EvMask::RxFlag;
     AResult.Count += written;

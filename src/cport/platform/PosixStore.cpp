@@ -65,16 +65,6 @@ std::string ResolveIniFile(const std::string& AFile) {
     return folder.empty() ? std::string() : folder + "/" + AFile;
 }
 
-// The file's text as UTF-8, and whether it was UTF-16LE (to write it back the same way).
-std::string DecodeIni(const std::string& ARaw, bool& AUtf16) {
-    AUtf16 = ARaw.starts_with("\xFF\xFE");
-    return AUtf16 ? Utf16LeToUtf8(std::string_view(ARaw).substr(2)) : ARaw;
-}
-
-std::string_view StripUtf8Bom(std::string_view AText) {
-    return AText.starts_with("\xEF\xBB\xBF") ? AText.substr(3) : AText;
-}
-
 } // namespace
 
 TOsError TPosixStore::Resolve(THKey AKey, TKeyRef& ARef) {
@@ -98,7 +88,8 @@ TOsError TPosixStore::ResolveBelow(THKey AKey, const std::string& ASubKey, TKeyR
     TOsError error = Resolve(AKey, ARef);
     if (error != 0) return error;
     const auto path = SplitKeyPath(ASubKey);
-    if (!path) return EINVAL;
+    // Deeper keys could not be read back from the store file.
+    if (!path || ARef.Path.size() + path->size() > MaxKeyDepth) return EINVAL;
     if (!path->empty()) ARef.Built = nullptr;
     ARef.Path.insert(ARef.Path.end(), path->begin(), path->end());
     if (ARef.Built == nullptr && IsSerialCommKey(ARef.RootName, ARef.Path))
@@ -235,8 +226,8 @@ std::string TPosixStore::GetProfileString(const std::string& ASection, const std
     const std::string path = ResolveIniFile(AFile);
     if (!path.empty() && ReadWholeFile(path, raw) == 0) {
         bool utf16 = false;
-        const std::string text = DecodeIni(raw, utf16);
-        if (auto found = IniReadValue(StripUtf8Bom(text), ASection, AKey)) value = *found;
+        const std::string text = IniDecodeFile(raw, utf16);
+        if (auto found = IniReadValue(IniStripUtf8Bom(text), ASection, AKey)) value = *found;
     }
     return std::string(TruncateUtf16(value, ASize - 1));
 }
@@ -272,12 +263,12 @@ TOsError TPosixStore::WriteProfileString(const std::optional<std::string>& ASect
     error = ReadWholeFile(path, raw);
     if (error != 0) return error;
     bool utf16 = false;
-    const std::string text = DecodeIni(raw, utf16);
-    const std::string_view body = StripUtf8Bom(text);
+    const std::string text = IniDecodeFile(raw, utf16);
+    const std::string_view body = IniStripUtf8Bom(text);
     const std::string bom(text.substr(0, text.size() - body.size()));
     const std::string changed = bom + IniWriteValue(body, *ASection, AKey, AValue);
     if (changed == text && exists) return 0;
-    return ReplaceFile(path, utf16 ? "\xFF\xFE" + Utf8ToUtf16Le(changed) : changed);
+    return ReplaceFile(path, IniEncodeFile(changed, utf16));
 }
 
 int TPosixStore::CompareText(const std::string& A, const std::string& B, bool AIgnoreCase) {

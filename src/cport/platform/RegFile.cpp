@@ -58,8 +58,10 @@ std::string FormatData(const TRegValue& AValue) {
     case RegType::ExpandSz:
         return "hex(2):" + HexList(Utf8ToUtf16Le(AValue.Data) + std::string(2, '\0'));
     case RegType::DWord: {
+        // A hex(4) value of another size than four bytes keeps its bytes as they are.
+        if (AValue.Data.size() != 4) return "hex(4):" + HexList(AValue.Data);
         std::uint32_t v = 0;
-        for (std::size_t i = 0; i < 4 && i < AValue.Data.size(); ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             v |= static_cast<std::uint32_t>(static_cast<unsigned char>(AValue.Data[i])) << (8 * i);
         std::snprintf(buf, sizeof buf, "dword:%08x", v);
         return buf;
@@ -72,7 +74,8 @@ std::string FormatData(const TRegValue& AValue) {
     }
 }
 
-void FormatKey(const TRegKey& AKey, const std::string& APath, bool AIsRoot, std::string& AOut) {
+// APath is the key's path, extended for each subkey and restored after it.
+void FormatKey(const TRegKey& AKey, std::string& APath, bool AIsRoot, std::string& AOut) {
     if (!AIsRoot || !AKey.Values.empty()) {
         AOut += '[' + APath + "]\n";
         for (const TRegNamedValue& v : AKey.Values)
@@ -80,8 +83,13 @@ void FormatKey(const TRegKey& AKey, const std::string& APath, bool AIsRoot, std:
                     FormatData(v.Value) + '\n';
         AOut += '\n';
     }
-    for (const TRegKey& sub : AKey.SubKeys)
-        FormatKey(sub, APath + '\\' + sub.Name, false, AOut);
+    const std::size_t length = APath.size();
+    for (const TRegKey& sub : AKey.SubKeys) {
+        APath += '\\';
+        APath += sub.Name;
+        FormatKey(sub, APath, false, AOut);
+        APath.resize(length);
+    }
 }
 
 // Reads the lines of a store file one by one; hex data may continue on the next line after a
@@ -173,7 +181,10 @@ std::optional<TRegValue> ParseData(std::string_view AData, TLineReader& AReader)
         auto text = ParseQuoted(AData, pos);
         if (!text || !Trim(AData.substr(pos)).empty()) return std::nullopt;
         value.Type = RegType::Sz;
-        value.Data = std::move(*text);
+        // Text that is no valid UTF-8 (a file edited in a single-byte encoding) is read with
+        // each stray byte as the character of that code, as the names are matched, so that
+        // the value stays the same when the store is written back, in whichever form.
+        value.Data = IsValidUtf8(*text) ? std::move(*text) : Utf16LeToUtf8(Utf8ToUtf16Le(*text));
         return value;
     }
     if (AData.starts_with("dword:")) {
@@ -319,7 +330,8 @@ std::optional<TRegKey> ParseRegFile(std::string_view AText, std::string_view ARo
             if (!EqualNoCase(path.substr(0, slash), ARootName)) return std::nullopt;
             const auto elements = SplitKeyPath(
                 slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1));
-            if (!elements || (slash != std::string_view::npos && elements->empty()))
+            if (!elements || (slash != std::string_view::npos && elements->empty()) ||
+                elements->size() > MaxKeyDepth)
                 return std::nullopt;
             key = &root.OpenOrCreate(*elements);
             continue;
@@ -346,7 +358,8 @@ std::optional<TRegKey> ParseRegFile(std::string_view AText, std::string_view ARo
 
 std::string FormatRegFile(const TRegKey& ARoot, std::string_view ARootName) {
     std::string out = std::string(Header) + "\n\n";
-    FormatKey(ARoot, std::string(ARootName), true, out);
+    std::string path(ARootName);
+    FormatKey(ARoot, path, true, out);
     return out;
 }
 

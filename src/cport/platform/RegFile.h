@@ -43,6 +43,10 @@ struct TRegKey {
     void SetValue(std::string_view AName, const TRegValue& AValue);
 };
 
+// How deep keys may nest below a root, as on Windows. Deeper store files are not accepted: their
+// keys would cost stack and memory in proportion to the depth when written.
+inline constexpr std::size_t MaxKeyDepth = 512;
+
 // Splits a key path at its backslashes. One trailing backslash is allowed; an empty element
 // elsewhere (a leading or doubled backslash) or an element with control characters, invalid
 // UTF-8 or more than 255 characters makes the path invalid. The empty path is the key itself.
@@ -56,7 +60,8 @@ bool IsStorableValue(std::string_view AName, const TRegValue& AValue);
 std::size_t StoredDataSize(const TRegValue& AValue);
 
 // Parses a store file of the root named ARootName (e.g. "HKEY_CURRENT_USER"); empty text is an
-// empty store. Empty when the text is not a store of that root.
+// empty store. Empty when the text is not a store of that root, or nests keys deeper than
+// MaxKeyDepth.
 std::optional<TRegKey> ParseRegFile(std::string_view AText, std::string_view ARootName);
 // The text of the store: the header, then every key with its values, parents before children.
 std::string FormatRegFile(const TRegKey& ARoot, std::string_view ARootName);

@@ -60,6 +60,29 @@ TEST(IniText, MissingSectionsAreAppendedInTheFilesLineEnds) {
               "[A]\nx=1\n\n[S]\nk=v\n");
 }
 
+// Found by fuzzing: a name with blanks around it was added as given but replaced without them,
+// so writing the same value twice changed the file twice.
+TEST(IniText, NamesAreWrittenWithoutTheirBlanks) {
+    const std::string once = IniWriteValue("", " S ", std::string("k\t "), std::string("v"));
+    EXPECT_EQ(once, "[S]\nk=v\n");
+    EXPECT_EQ(IniWriteValue(once, " S ", std::string("k\t "), std::string("v")), once);
+    const std::string added =
+        IniWriteValue("[S]\nx=1\n", "S", std::string(" k "), std::string("v"));
+    EXPECT_EQ(added, "[S]\nx=1\nk=v\n");
+    EXPECT_EQ(IniWriteValue(added, "S", std::string(" k "), std::string("v")), added);
+}
+
+// Found by fuzzing: the value of a last line ending in a lone CR lost the CR when a line was
+// added after it, since the CR then began the CR LF.
+TEST(IniText, ACarriageReturnEndingTheFileEndsTheLastLine) {
+    EXPECT_EQ(IniReadValue("[S]\nk=v\r", "S", "k"), "v");
+    const std::string added = IniWriteValue("[S]\nk=v\r", "S", std::string("n"), std::string("1"));
+    EXPECT_EQ(added, "[S]\nk=v\r\nn=1\n");
+    EXPECT_EQ(IniReadValue(added, "S", "k"), "v");
+    EXPECT_EQ(IniWriteValue("[S]\r", "T", std::string("n"), std::string("1")),
+              "[S]\r\n\n[T]\nn=1\n");
+}
+
 TEST(IniText, RemovingLinesAndSections) {
     const std::string text = "[A]\nx=1\ny=2\n[B]\nz=3\n";
     EXPECT_EQ(IniWriteValue(text, "A", std::string("X"), nullopt), "[A]\ny=2\n[B]\nz=3\n");

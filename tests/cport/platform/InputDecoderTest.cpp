@@ -152,5 +152,17 @@ TEST(InputDecoder, EventCharacterIsSeenOnlyWhenItReachesTheQueue) {
     EXPECT_EQ(Decode(replaced, Bytes({0xFF, 0xFF})).Events, 0u);
 }
 
+// Found by fuzzing: an empty run handed memchr a null buffer when the event character was
+// watched (undefined even for 0 bytes; the sanitizer build reports it).
+TEST(InputDecoder, EmptyInputWithoutBuffersDecodesToNothing) {
+    for (const bool marks : {false, true}) {
+        TInputDecoder decoder;
+        decoder.Configure({true, false, 0, true, 'A', marks});
+        const TDecodeResult result = decoder.Decode(nullptr, 0, nullptr);
+        EXPECT_EQ(result.Count, 0u);
+        EXPECT_EQ(result.Events, 0u);
+    }
+}
+
 } // namespace
 } // namespace cport

@@ -127,6 +127,50 @@ TEST(RegFile, RejectsWhatItCannotRepresentFaithfully) {
     EXPECT_TRUE(ParseRegFile(head + "[HKEY_CURRENT_USER]\n@=\"root default\"\n", Root));
 }
 
+// Found by fuzzing: both read values changed when the store was written back and read again.
+TEST(RegFile, ValuesReadFromHandEditedFilesSurviveWritingBack) {
+    const std::string text = "Windows Registry Editor Version 5.00\n\n"
+                             "[HKEY_CURRENT_USER\\K]\n"
+                             "\"latin1\"=\"caf\xE9\"\n"
+                             "\"control\"=\"\xD8I\x03\"\n"
+                             "\"short dword\"=hex(4):01,02\n"
+                             "\"long dword\"=hex(4):01,02,03,04,05\n";
+    const auto parsed = ParseRegFile(text, Root);
+    ASSERT_TRUE(parsed);
+    const TRegKey* key = parsed->Find({"K"});
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->FindValue("latin1")->Value.Data, "caf\xC3\xA9") << "stray bytes are Latin-1";
+    EXPECT_EQ(key->FindValue("control")->Value.Data, "\xC3\x98I\x03");
+    EXPECT_EQ(key->FindValue("short dword")->Value.Data, std::string("\x01\x02", 2));
+    const std::string written = FormatRegFile(*parsed, Root);
+    EXPECT_NE(written.find("\"short dword\"=hex(4):01,02\n"), std::string::npos) << written;
+    const auto reread = ParseRegFile(written, Root);
+    ASSERT_TRUE(reread);
+    const TRegKey* back = reread->Find({"K"});
+    ASSERT_NE(back, nullptr);
+    ASSERT_EQ(back->Values.size(), key->Values.size());
+    for (std::size_t i = 0; i < key->Values.size(); ++i) {
+        EXPECT_EQ(back->Values[i].Value.Type, key->Values[i].Value.Type) << key->Values[i].Name;
+        EXPECT_EQ(back->Values[i].Value.Data, key->Values[i].Value.Data) << key->Values[i].Name;
+    }
+}
+
+// A 40 KB store file of 20000 nested keys overflowed the stack when it was written back.
+TEST(RegFile, KeysNestAtMostMaxKeyDepthDeep) {
+    const std::string head = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER";
+    std::string path;
+    for (std::size_t i = 0; i < MaxKeyDepth; ++i)
+        path += "\\k";
+    const auto deepest = ParseRegFile(head + path + "]\n\"v\"=\"x\"\n", Root);
+    ASSERT_TRUE(deepest);
+    EXPECT_TRUE(ParseRegFile(FormatRegFile(*deepest, Root), Root));
+    EXPECT_FALSE(ParseRegFile(head + path + "\\k]\n", Root));
+    std::string deeper;
+    for (int i = 0; i < 20000; ++i)
+        deeper += "\\a";
+    EXPECT_FALSE(ParseRegFile(head + deeper + "]\n", Root));
+}
+
 TEST(RegFile, KeyPathsSplitAtBackslashes) {
     using TPath = std::vector<std::string>;
     EXPECT_EQ(SplitKeyPath(""), TPath{});

@@ -81,6 +81,23 @@ TEST_F(Registry, BadHandlesPathsAndValuesAreRefused) {
     EXPECT_EQ(Platform.RegCloseKey(key), static_cast<TOsError>(EBADF)) << "closed once only";
 }
 
+TEST_F(Registry, KeysNestNoDeeperThanTheStoreFileCanHold) {
+    std::string path = "K";
+    for (std::size_t i = 1; i < MaxKeyDepth - 1; ++i)
+        path += "\\K";
+    THKey parent = 0;
+    ASSERT_EQ(Platform.RegCreateKeyExW(HKey::CurrentUser, path, parent), 0u);
+    THKey key = 0;
+    EXPECT_EQ(Platform.RegCreateKeyExW(parent, "Last\\TooDeep", key),
+              static_cast<TOsError>(EINVAL));
+    ASSERT_EQ(Platform.RegCreateKeyExW(parent, "Last", key), 0u);
+    EXPECT_EQ(Platform.RegSetValueExW(key, "v", Sz("deepest")), 0u);
+    TRegValue value;
+    EXPECT_EQ(Platform.RegQueryValueExW(key, "v", value), 0u) << "the store still parses";
+    EXPECT_EQ(Platform.RegCloseKey(key), 0u);
+    EXPECT_EQ(Platform.RegCloseKey(parent), 0u);
+}
+
 TEST_F(Registry, EnumerationReportsOversizedNamesAndData) {
     THKey key = 0;
     ASSERT_EQ(Platform.RegCreateKeyExW(HKey::CurrentUser, "E", key), 0u);
