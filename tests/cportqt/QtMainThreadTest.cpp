@@ -135,13 +135,17 @@ TEST_F(QtMainThread, CallsQueuedFromAnotherThreadAllRunInOrder) {
     constexpr int Count = 500;
     std::vector<int> order;
     std::atomic<bool> synchronized{false};
+    std::atomic<bool> finished{false};
     std::thread worker([&] {
         for (int i = 0; i < Count; ++i)
             TMainThread::Queue([&order, i] { order.push_back(i); });
         // Waits for the GUI thread, which also runs everything queued before.
         TMainThread::Synchronize([&] { synchronized = order.size() == Count; });
+        finished = true;
     });
-    const bool done = WaitFor([&] { return order.size() == Count; });
+    // Serves the GUI thread until the worker is through: joining as soon as the queued calls
+    // have run would leave its Synchronize waiting on a GUI thread that waits for it.
+    const bool done = WaitFor([&] { return finished.load(); });
     worker.join();
     ASSERT_TRUE(done);
     EXPECT_TRUE(synchronized);
