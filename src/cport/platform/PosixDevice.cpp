@@ -296,7 +296,8 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
             markErrors |= decoded.Errors;
             received = true;
             Feed(ANow);
-            if (static_cast<std::size_t>(got) < length) break;
+            // A terminal hands over at most its flip buffer (about 4 KiB) per read: ask again
+            // while more is waiting, so that one event carries what has arrived, not one slice.
             continue;
         }
         // With VMIN 1 and O_NONBLOCK an empty queue gives EAGAIN; 0 is a hang-up.
