@@ -4,7 +4,7 @@
 // it had, and carries on.
 #include "MainFormFixture.h"
 
-#include "LogPane.h"
+#include "LogView.h"
 #include "PortPeer.h"
 #include "PtyPair.h"
 #include "ScratchMount.h"
@@ -30,16 +30,20 @@ using namespace cport;
 using namespace std::chrono_literals;
 using test::WaitFor;
 
-constexpr const char* SaveFailed = "Fehler beim Speichern der Datei!";
+// The window's message for a failed save: its fixed text, then the file and the reason.
+QStringList SaveFailed(const std::string& AFile, const char* AReason) {
+    return {QString::fromStdString("Fehler beim Speichern der Datei!\n" + AFile + ": " + AReason)};
+}
 
 using Faults = MainForm;
 
 // A log of about AKiB KiB.
-void FillLog(TLogPane& ALog, int AKiB) {
-    QString text;
+void FillLog(TForm1& AForm, int AKiB) {
+    AForm.Button2->click();
+    std::string text;
     for (int i = 0; i < AKiB * 16; ++i)
-        text += QStringLiteral("+23.456 \u00B0C reading %1 of the log\r\n").arg(i, 20);
-    ALog.SetText(text);
+        text += "+23.456 \xB0" "C reading " + std::to_string(1000000 + i) + " of the log.....\r\n";
+    AForm.Log().Received(text);
 }
 
 std::size_t EntriesIn(const std::string& AFolder) {
@@ -62,7 +66,7 @@ QStringList Save(TForm1& AForm, const std::string& AFile) {
 
 TEST_F(Faults, SavingToADeviceWritesToItAndAFullOneShowsTheMessage) {
     TForm1 form;
-    FillLog(*form.Memo, 4);
+    FillLog(form, 4);
     // Nodes of our own for /dev/null and /dev/full, reached through a link: should a save ever
     // replace the node instead of writing to it again, it is ours that goes. Without the right
     // to make nodes, the system's: then the rights to /dev are missing as well.
@@ -74,7 +78,8 @@ TEST_F(Faults, SavingToADeviceWritesToItAndAFullOneShowsTheMessage) {
     ASSERT_EQ(::symlink(full.c_str(), (Folder() + "/full.txt").c_str()), 0);
 
     EXPECT_EQ(Save(form, Folder() + "/null.txt"), QStringList{});
-    EXPECT_EQ(Save(form, Folder() + "/full.txt"), QStringList{SaveFailed});
+    EXPECT_EQ(Save(form, Folder() + "/full.txt"),
+              SaveFailed(Folder() + "/full.txt", "No space left on device"));
     for (const std::string& node : {null, full}) {
         struct stat st {};
         ASSERT_EQ(::stat(node.c_str(), &st), 0);
@@ -87,14 +92,14 @@ TEST_F(Faults, SavingToADeviceWritesToItAndAFullOneShowsTheMessage) {
 
 TEST_F(Faults, SavingToAFullDiskShowsTheMessageAndKeepsTheOldFile) {
     TForm1 form;
-    FillLog(*form.Memo, 256);
+    FillLog(form, 256);
     const std::string old = "an older log\r\n";
     // A disk that fills up: a 64 KiB tmpfs, where this process may mount one.
     test::TScratchMount disk(MS_NODEV, "size=64k");
     if (disk.Mounted()) {
         const std::string file = disk.Folder() + "/log.txt";
         WriteFile(file, old);
-        EXPECT_EQ(Save(form, file), QStringList{SaveFailed});
+        EXPECT_EQ(Save(form, file), SaveFailed(file, "No space left on device"));
         EXPECT_EQ(ReadFile(file), old);
         EXPECT_EQ(EntriesIn(disk.Folder()), 1u) << "the partial file was removed";
     } else {
@@ -112,16 +117,16 @@ TEST_F(Faults, SavingToAFullDiskShowsTheMessageAndKeepsTheOldFile) {
     const QStringList shown = Save(form, file);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(shown, QStringList{SaveFailed});
+    EXPECT_EQ(shown, SaveFailed(file, "File too large"));
     EXPECT_EQ(ReadFile(file), old);
-    FillLog(*form.Memo, 1);
+    FillLog(form, 1);
     EXPECT_EQ(Save(form, file), QStringList{}) << "a log that fits is saved";
     EXPECT_EQ(QString::fromLatin1(ReadFile(file)), form.Memo->Lines().join("\r\n") + "\r\n");
 }
 
 TEST_F(Faults, SavingIntoAFolderWithoutWritePermissionShowsTheMessageAndKeepsTheOldFile) {
     TForm1 form;
-    FillLog(*form.Memo, 1);
+    FillLog(form, 1);
     const std::string old = "an older log\r\n";
     // Permission bits, which root passes: root gives up that override for the save.
     const std::string locked = Folder() + "/locked";
@@ -131,7 +136,8 @@ TEST_F(Faults, SavingIntoAFolderWithoutWritePermissionShowsTheMessageAndKeepsThe
     {
         test::TWithoutCapability user(CAP_DAC_OVERRIDE);
         ASSERT_TRUE(user.Active() || ::geteuid() != 0);
-        EXPECT_EQ(Save(form, locked + "/log.txt"), QStringList{SaveFailed});
+        // Capabilities belong to a thread; the thread that saves is started after this.
+        EXPECT_EQ(Save(form, locked + "/log.txt"), SaveFailed(locked + "/log.txt", "Permission denied"));
     }
     EXPECT_EQ(ReadFile(locked + "/log.txt"), old);
     EXPECT_EQ(EntriesIn(locked), 1u);
@@ -142,7 +148,7 @@ TEST_F(Faults, SavingIntoAFolderWithoutWritePermissionShowsTheMessageAndKeepsThe
         const std::string file = readOnly.Folder() + "/log.txt";
         WriteFile(file, old);
         ASSERT_TRUE(readOnly.RemountReadOnly());
-        EXPECT_EQ(Save(form, file), QStringList{SaveFailed});
+        EXPECT_EQ(Save(form, file), SaveFailed(file, "Read-only file system"));
         EXPECT_EQ(ReadFile(file), old);
     } else {
         std::puts("no tmpfs here (mount not permitted): the read-only case is left out");

@@ -58,12 +58,15 @@ protected:
         char folder[] = "/tmp/quendal-form-XXXXXX";
         FFolder = ::mkdtemp(folder);
         ::setenv("CPORT_REGISTRY_DIR", FFolder.c_str(), 1);
+        // The logs' journals too go to the test's own folder.
+        ::setenv("XDG_STATE_HOME", FFolder.c_str(), 1);
         FPrevious = cport::TMainThread::SetExceptionReport(cport::QtExceptionReport);
         cport::InstallQtMainThread();
     }
     ~MainForm() override {
         cport::TMainThread::SetExceptionReport(FPrevious);
         ::unsetenv("CPORT_REGISTRY_DIR");
+        ::unsetenv("XDG_STATE_HOME");
         std::filesystem::remove_all(FFolder);
     }
 
@@ -79,7 +82,8 @@ protected:
     }
 
 public:
-    // Runs the file dialog that AClick opens, choosing APath.
+    // Runs the file dialog that AClick opens, choosing APath, and waits until the window has
+    // saved or loaded it.
     static void ChooseFile(QPushButton* AClick, const std::string& APath) {
         // Once the dialog is active, as a user types only then: the dialog drops the list's
         // selection (the file chosen the last time) only while the name field has the focus,
@@ -96,6 +100,9 @@ public:
         }));
         AClick->click();
         EXPECT_TRUE(driver.Done());
+        auto* form = qobject_cast<TForm1*>(AClick->window());
+        ASSERT_NE(form, nullptr);
+        EXPECT_TRUE(cport::test::WaitFor([&] { return !form->Busy(); }, std::chrono::seconds(30)));
     }
 
 private:

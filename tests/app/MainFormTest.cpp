@@ -4,7 +4,7 @@
 
 #include "CPortSetup.h"
 #include "ComMainForm.h"
-#include "LogPane.h"
+#include "LogView.h"
 #include "PtyPair.h"
 #include "QtMainThread.h"
 #include "QtTestSupport.h"
@@ -144,7 +144,7 @@ TEST_F(MainForm, ChunksFollowEachOtherWithNothingBetween) {
     TPtyPair pty;
     auto form = OpenForm(pty.SlavePath());
     ASSERT_TRUE(pty.WriteAll("+23.4"));
-    ASSERT_TRUE(WaitFor([&] { return form->Memo->toPlainText() == "+23.4"; }));
+    ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines() == QStringList{"+23.4"}; }));
     ASSERT_TRUE(pty.WriteAll("56 \xB0"
                              "C\r"));
     ASSERT_TRUE(WaitFor([&] { return form->Memo->Lines().size() == 1; }));
@@ -226,14 +226,18 @@ TEST_F(MainForm, LoadHonoursByteOrderMarks) {
 
 TEST_F(MainForm, FailedSaveAndLoadShowTheirMessagesAndKeepWhatWasThere) {
     TForm1 form;
-    form.Memo->AppendText("kept\r\n");
+    form.Log().Received("kept\r\n");
     TMessageBoxes boxes;
-    ChooseFile(form.Button4, Folder() + "/no/such/folder/log.txt");
+    const std::string folder = Folder() + "/no/such/folder/log.txt";
+    ChooseFile(form.Button4, folder);
     ASSERT_TRUE(WaitFor([&] { return boxes.Texts().size() == 1; }));
-    EXPECT_EQ(boxes.Texts()[0], "Fehler beim Speichern der Datei!");
-    ChooseFile(form.Button3, Folder() + "/missing.txt");
+    EXPECT_EQ(boxes.Texts()[0], QString::fromStdString("Fehler beim Speichern der Datei!\n" +
+                                                       folder + ": No such file or directory"));
+    const std::string missing = Folder() + "/missing.txt";
+    ChooseFile(form.Button3, missing);
     ASSERT_TRUE(WaitFor([&] { return boxes.Texts().size() == 2; }));
-    EXPECT_EQ(boxes.Texts()[1], "Fehler beim Laden der Datei!");
+    EXPECT_EQ(boxes.Texts()[1], QString::fromStdString("Fehler beim Laden der Datei!\n" + missing +
+                                                       ": No such file or directory"));
     EXPECT_EQ(form.Memo->Lines(), QStringList{"kept"});
 }
 

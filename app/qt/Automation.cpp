@@ -1,15 +1,13 @@
 #include "Automation.h"
 
 #include "ComMainForm.h"
-#include "LogPane.h"
 
 #include "MainThread.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextDocument>
+#include <QFile>
 
 #include <algorithm>
 #include <cmath>
@@ -112,14 +110,9 @@ long ResidentKiB() {
     return -1;
 }
 
-std::int64_t SavedLogBytes(const TForm1& AForm) {
-    // Counted from the document's totals, not by walking its lines: hours of log hold millions.
-    const QTextDocument* document = AForm.Memo->document();
-    const std::int64_t blocks = document->blockCount();
-    const std::int64_t characters = document->characterCount() - blocks; // without separators
-    // A line break at the very end starts no further line (the pane's Lines()).
-    const std::int64_t lines = blocks - (document->lastBlock().length() == 1 ? 1 : 0);
-    return characters + 2 * lines;
+std::int64_t SavedLogBytes(TForm1& AForm) {
+    const TLogStore& store = AForm.Log().Store();
+    return static_cast<std::int64_t>(store.Size() + store.SavedEnding().size());
 }
 
 TAutomation::TAutomation(TAutomationOptions AOptions)
@@ -175,8 +168,11 @@ void TAutomation::End() {
     FRssTimer.stop();
     FForm->Button_Open->click(); // the port is open, so this closes it
     if (FFinished) return;
-    if (!FForm->Memo->SaveToFile(FOptions.LogFile)) {
-        Fail(QStringLiteral("Fehler beim Speichern der Datei!"));
+    const auto save = FForm->Log().StartSave(QFile::encodeName(FOptions.LogFile).toStdString());
+    save->Wait();
+    if (!save->Succeeded()) {
+        Fail(QStringLiteral("Fehler beim Speichern der Datei!\n") +
+             QString::fromStdString(save->ErrorPath() + ": " + save->Error().Text));
         return;
     }
     std::printf("lateness_ms p50=%.3f p99=%.3f max=%.3f samples=%lld rss_kib=%ld\n",

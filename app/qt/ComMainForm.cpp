@@ -1,9 +1,13 @@
 #include "ComMainForm.h"
 
-#include "LogPane.h"
+#include "LogText.h"
+#include "LogView.h"
+#include "TaskProgress.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,7 +53,7 @@ void TForm1::CreateControls() {
         b->setGeometry(ALeft, ATop, 75, 25);
         return b;
     };
-    Memo = new TLogPane(this);
+    Memo = new TLogView(FLog, this);
     Memo->setGeometry(0, 0, 145, 257);
     Button_Settings = button("S&ettings", 152, 8);
     Button_Open = button("&Open", 152, 40);
@@ -151,7 +155,61 @@ void TForm1::FormCreate() {
     Button_Send->hide();
     Edit_Data->hide();
     NewLine_CB->hide();
+    FLog.SetOnChanged([this] { LogChanged(); });
+    FLog.SetOnJournalFailed([this](const std::string& AMessage) {
+        // Shown from the event loop, not from inside the port's handler that logged the text.
+        QTimer::singleShot(0, this, [this, text = QString::fromStdString(AMessage)] {
+            ShowMessage(text);
+        });
+    });
+    FJournalTimer.setInterval(1000);
+    connect(&FJournalTimer, &QTimer::timeout, this, [this] {
+        FLog.Service();
+        if (!FLog.NeedsService()) FJournalTimer.stop();
+    });
     Guarded([this] { ComPort->LoadSettings(stRegistry, SettingsKey); });
+}
+
+void TForm1::LogChanged() {
+    Memo->LogChanged();
+    if (FLog.NeedsService() && !FJournalTimer.isActive()) FJournalTimer.start();
+}
+
+void TForm1::ShowFailure(const char* AMessage, const TLogTask& ATask) {
+    ShowMessage(QString::fromLatin1(AMessage) + QLatin1Char('\n') +
+                QString::fromStdString(ATask.ErrorPath() + ": " + ATask.Error().Text));
+}
+
+void TForm1::OfferRecovery() {
+    const std::optional<TFileInfo> unended = FLog.UnendedJournal();
+    if (!unended || Busy()) {
+        FLog.TrimJournals();
+        return;
+    }
+    FRestore = FLog.StartRestore(unended->Path);
+    RunWithProgress(this, *FRestore, QStringLiteral("Reading the last log..."), [this, unended] {
+        if (FRestore->Succeeded()) {
+            const QString when =
+                QDateTime::fromSecsSinceEpoch(static_cast<qint64>(unended->Modified))
+                    .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+            const QString question =
+                QStringLiteral("The last log was not ended cleanly (the program was killed or "
+                               "crashed, or the power failed). It holds %1 lines (%2 bytes); its "
+                               "last data arrived on %3.\n\nRestore it into the log pane?\n%4")
+                    .arg(FRestore->Lines())
+                    .arg(FRestore->Bytes())
+                    .arg(when, QString::fromStdString(unended->Path));
+            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                            question, QMessageBox::Yes | QMessageBox::No, this);
+            if (box.exec() == QMessageBox::Yes) {
+                if (!FLog.FinishRestore(*FRestore)) ShowFailure("The log could not be restored.", *FRestore);
+            } else {
+                FLog.Forget(unended->Path);
+            }
+        }
+        FRestore.reset();
+        FLog.TrimJournals();
+    });
 }
 
 void TForm1::Button_OpenClick() {
@@ -171,9 +229,8 @@ void TForm1::Button_SettingsClick() {
 void TForm1::Button_SendClick() {
     QString text = Edit_Data->text();
     if (NewLine_CB->isChecked()) text += QStringLiteral("\r\n");
-    const QByteArray bytes = TLogPane::ToCodePage(text);
     try {
-        ComPort->WriteStr(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        ComPort->WriteStr(LogTextToBytes(text));
     } catch (...) {
         // A device that cannot be written (an adapter pulled out) would fail every tick: the
         // poll stops, so the error is shown once.
@@ -181,7 +238,7 @@ void TForm1::Button_SendClick() {
         CheckBox1->setChecked(false);
         throw;
     }
-    Memo->AppendText(QStringLiteral("\n"));
+    FLog.PollLineFeed();
 }
 
 void TForm1::ComPortOpen() {
@@ -195,7 +252,7 @@ void TForm1::ComPortClose() {
 void TForm1::ComPortRxChar(std::int32_t ACount) {
     std::string received;
     ComPort->ReadStr(received, ACount);
-    Memo->AppendBytes(received);
+    FLog.Received(received);
 }
 
 void TForm1::CheckBox1Click() {
@@ -214,15 +271,27 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button4Click() {
-    if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
-    if (!Memo->SaveToFile(SaveDialog1->selectedFiles().first()))
-        ShowMessage(QStringLiteral("Fehler beim Speichern der Datei!"));
+    if (Busy() || SaveDialog1->exec() != QDialog::Accepted ||
+        SaveDialog1->selectedFiles().isEmpty())
+        return;
+    FSave = FLog.StartSave(QFile::encodeName(SaveDialog1->selectedFiles().first()).toStdString());
+    RunWithProgress(this, *FSave, QStringLiteral("Saving the log..."), [this] {
+        if (!FSave->Succeeded() && !FSave->Cancelled())
+            ShowFailure("Fehler beim Speichern der Datei!", *FSave);
+        FSave.reset();
+    });
 }
 
 void TForm1::Button3Click() {
-    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
-    if (!Memo->LoadFromFile(OpenDialog1->selectedFiles().first()))
-        ShowMessage(QStringLiteral("Fehler beim Laden der Datei!"));
+    if (Busy() || OpenDialog1->exec() != QDialog::Accepted ||
+        OpenDialog1->selectedFiles().isEmpty())
+        return;
+    FLoad = FLog.StartLoad(QFile::encodeName(OpenDialog1->selectedFiles().first()).toStdString());
+    RunWithProgress(this, *FLoad, QStringLiteral("Loading the log..."), [this] {
+        if (!FLog.FinishLoad(*FLoad) && !FLoad->Cancelled())
+            ShowFailure("Fehler beim Laden der Datei!", *FLoad);
+        FLoad.reset();
+    });
 }
 
 void TForm1::Button5Click() {
@@ -233,7 +302,7 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::Button2Click() {
-    Memo->Clear();
+    FLog.Clear();
 }
 
 } // namespace quendal

@@ -70,7 +70,7 @@ private:
 // The resident set size of this process in KiB (VmRSS), or -1 when it cannot be read.
 long ResidentKiB();
 // The size in bytes the log would have when saved now (each line with CR LF).
-std::int64_t SavedLogBytes(const TForm1& AForm);
+std::int64_t SavedLogBytes(TForm1& AForm);
 
 class TAutomation {
 public:

@@ -4,10 +4,13 @@
 #pragma once
 
 #include "CPort.h"
+#include "Log.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QFileDialog;
@@ -18,7 +21,7 @@ class QTimer;
 
 namespace quendal {
 
-class TLogPane;
+class TLogView;
 
 // Where the window loads the port's settings from at start and stores them on Quit.
 inline constexpr const char* SettingsKey = "HKEY_CURRENT_USER\\Software\\Tessivo\\Quendal";
@@ -33,9 +36,17 @@ public:
     // The window that Button5 (About) shows; not owned.
     void SetAboutWindow(QWidget* AAbout) { FAbout = AAbout; }
 
+    // The log the pane shows.
+    TLog& Log() { return FLog; }
+    // At start: offers to restore the log of a run that did not end cleanly (killed, crashed,
+    // power lost), if there is one.
+    void OfferRecovery();
+    // Whether a save, load or restore is still under way.
+    bool Busy() const { return FSave || FLoad || FRestore; }
+
     // The window's components, as its form has them.
     cport::TComPort* ComPort;
-    TLogPane* Memo;
+    TLogView* Memo;
     QPushButton* Button_Open;
     QPushButton* Button_Settings;
     QLineEdit* Edit_Data;
@@ -73,10 +84,20 @@ private:
     // and the window carries on.
     void Guarded(const std::function<void()>& AHandler);
     void ShowMessage(const QString& AText);
+    // One of the window's fixed messages, with the file and the system's reason below it.
+    void ShowFailure(const char* AMessage, const TLogTask& ATask);
+    void LogChanged();
 
     // Owns the port, as the form owns its components.
     cport::TComponent FComponents{nullptr};
     QWidget* FAbout = nullptr;
+    TLog FLog;
+    // Writes what waits for the journal, while something does.
+    QTimer FJournalTimer;
+    // Declared after the log: they end before it does.
+    std::unique_ptr<TSaveTask> FSave;
+    std::unique_ptr<TLoadTask> FLoad;
+    std::unique_ptr<TRestoreTask> FRestore;
 };
 
 } // namespace quendal

@@ -1,0 +1,469 @@
+#include "LogView.h"
+
+#include "LogText.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace quendal {
+
+namespace {
+
+constexpr int Margin = 2;
+// Changes reach the screen at most this often: a device that sends thousands of pieces a
+// second costs one repaint per frame, not one per piece.
+constexpr int RefreshMs = 16;
+
+} // namespace
+
+struct TLaidOutRow {
+    TRowSpan Span;
+    QTextLayout Layout;
+};
+
+TLogView::TLogView(const TLog& ALog, QWidget* AParent)
+    : QAbstractScrollArea(AParent)
+    , FLog(ALog)
+    , FGeneration(ALog.Generation()) {
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLayoutDirection(Qt::LeftToRight);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    FRefreshTimer.setSingleShot(true);
+    FRefreshTimer.setInterval(RefreshMs);
+    connect(&FRefreshTimer, &QTimer::timeout, this, [this] { Refresh(); });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this](int AValue) { ScrollBarMoved(AValue); });
+    Refresh();
+}
+
+TLogView::~TLogView() = default;
+
+void TLogView::LogChanged() {
+    if (FLog.Generation() != FGeneration) {
+        Refresh(); // a new log: at once, so that nothing of the old one is read
+        return;
+    }
+    if (!FRefreshTimer.isActive()) FRefreshTimer.start();
+}
+
+void TLogView::Reset() {
+    FGeneration = FLog.Generation();
+    FTop = {};
+    FFollow = true;
+    FAnchor = FCaret = 0;
+    FRows = 1;
+    FSize = 0;
+    ForgetLayouts();
+}
+
+void TLogView::Refresh() {
+    CatchUp();
+    viewport()->update();
+}
+
+void TLogView::CatchUp() {
+    FRefreshTimer.stop();
+    if (FLog.Generation() != FGeneration) Reset();
+    const TLogStore& store = FLog.Store();
+    if (store.Size() != FSize) {
+        // Only the last row can have grown; rows before it never change.
+        for (auto it = FLayouts.begin(); it != FLayouts.end();)
+            it = it->first + 1 >= FRows ? FLayouts.erase(it) : std::next(it);
+        FSize = store.Size();
+        FRows = store.RowCount();
+    }
+    FAnchor = std::min(FAnchor, FSize);
+    FCaret = std::min(FCaret, FSize);
+    if (FFollow) FTop = BottomTop();
+    UpdateScrollBar();
+}
+
+int TLogView::LineHeight() const {
+    return std::max(1, fontMetrics().lineSpacing());
+}
+
+int TLogView::VisibleLines() const {
+    return std::max(1, viewport()->height() / LineHeight());
+}
+
+void TLogView::ForgetLayouts() const {
+    FLayouts.clear();
+}
+
+const TLaidOutRow& TLogView::Laid(std::uint64_t ARow) const {
+    const int width = std::max(1, viewport()->width() - 2 * Margin);
+    if (width != FLayoutWidth) {
+        ForgetLayouts();
+        FLayoutWidth = width;
+    }
+    auto found = FLayouts.find(ARow);
+    if (found != FLayouts.end()) return *found->second;
+    if (FLayouts.size() >= MaxLayouts) ForgetLayouts();
+    auto row = std::make_unique<TLaidOutRow>();
+    row->Span = FLog.Store().Row(ARow);
+    row->Layout.setText(LogBytesToText(FLog.Store().Read(row->Span.Offset,
+                                                         static_cast<std::size_t>(row->Span.Length))));
+    row->Layout.setFont(font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    row->Layout.setTextOption(option);
+    row->Layout.setCacheEnabled(true);
+    row->Layout.beginLayout();
+    for (int y = 0;; y += LineHeight()) {
+        QTextLine line = row->Layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+    }
+    row->Layout.endLayout();
+    return *FLayouts.emplace(ARow, std::move(row)).first->second;
+}
+
+int TLogView::LineCount(std::uint64_t ARow) const {
+    return std::max(1, Laid(ARow).Layout.lineCount());
+}
+
+TLogView::TLinePos TLogView::BottomTop() const {
+    std::uint64_t row = FRows - 1;
+    int remaining = VisibleLines() - LineCount(row);
+    while (remaining > 0 && row > 0) {
+        --row;
+        remaining -= LineCount(row);
+    }
+    return {row, remaining < 0 ? -remaining : 0};
+}
+
+bool TLogView::Before(TLinePos A, TLinePos B) const {
+    return A.Row != B.Row ? A.Row < B.Row : A.Line < B.Line;
+}
+
+TLogView::TLinePos TLogView::Moved(TLinePos APos, std::int64_t ALines) const {
+    while (ALines > 0) {
+        const int count = LineCount(APos.Row);
+        if (APos.Line + ALines < count) {
+            APos.Line += static_cast<int>(ALines);
+            break;
+        }
+        if (APos.Row + 1 >= FRows) {
+            APos.Line = count - 1;
+            break;
+        }
+        ALines -= count - APos.Line;
+        ++APos.Row;
+        APos.Line = 0;
+    }
+    while (ALines < 0) {
+        if (APos.Line + ALines >= 0) {
+            APos.Line += static_cast<int>(ALines);
+            break;
+        }
+        if (APos.Row == 0) {
+            APos.Line = 0;
+            break;
+        }
+        ALines += APos.Line + 1;
+        --APos.Row;
+        APos.Line = LineCount(APos.Row) - 1;
+    }
+    return APos;
+}
+
+void TLogView::ScrollTo(TLinePos ATop) {
+    const TLinePos bottom = BottomTop();
+    FFollow = !Before(ATop, bottom);
+    FTop = FFollow ? bottom : ATop;
+    UpdateScrollBar();
+    viewport()->update();
+}
+
+void TLogView::ScrollByLines(std::int64_t ALines) {
+    ScrollTo(Moved(FTop, ALines));
+}
+
+int TLogView::RowToBar(std::uint64_t ARow) const {
+    if (FRows - 1 <= INT_MAX) return static_cast<int>(ARow);
+    return static_cast<int>(static_cast<double>(ARow) * INT_MAX / static_cast<double>(FRows - 1));
+}
+
+std::uint64_t TLogView::BarToRow(int AValue) const {
+    if (FRows - 1 <= INT_MAX) return static_cast<std::uint64_t>(AValue);
+    return static_cast<std::uint64_t>(static_cast<double>(AValue) *
+                                      static_cast<double>(FRows - 1) / INT_MAX);
+}
+
+void TLogView::UpdateScrollBar() {
+    QScrollBar* bar = verticalScrollBar();
+    FSettingBar = true;
+    const int maximum = RowToBar(BottomTop().Row);
+    bar->setRange(0, maximum);
+    bar->setPageStep(VisibleLines());
+    bar->setSingleStep(1);
+    bar->setValue(FFollow ? maximum : RowToBar(FTop.Row));
+    FSettingBar = false;
+}
+
+void TLogView::ScrollBarMoved(int AValue) {
+    if (FSettingBar) return;
+    if (AValue >= verticalScrollBar()->maximum())
+        ScrollTo(BottomTop());
+    else
+        ScrollTo({BarToRow(AValue), 0});
+}
+
+void TLogView::paintEvent(QPaintEvent*) {
+    // A paint (a grab, an expose) shows the log as it is now, not as at the last refresh.
+    if (FRefreshTimer.isActive() || FLog.Generation() != FGeneration) CatchUp();
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    const std::uint64_t start = SelectionStart(), end = SelectionEnd();
+    const int height = viewport()->height();
+    const int lineHeight = LineHeight();
+    QTextCharFormat selected;
+    selected.setBackground(palette().brush(QPalette::Highlight));
+    selected.setForeground(palette().brush(QPalette::HighlightedText));
+    int y = -FTop.Line * lineHeight;
+    for (std::uint64_t row = FTop.Row; row < FRows && y < height; ++row) {
+        const TLaidOutRow& laid = Laid(row);
+        const std::uint64_t from = laid.Span.Offset, to = from + laid.Span.Length;
+        QList<QTextLayout::FormatRange> ranges;
+        if (start < end && start <= to && end > from) {
+            const auto a = static_cast<int>(std::max(start, from) - from);
+            const auto b = static_cast<int>(std::min(end, to) - from);
+            if (b > a) ranges.append({a, b - a, selected});
+        }
+        const QPointF at(Margin, y);
+        laid.Layout.draw(&painter, at, ranges);
+        if (FCaretShown && hasFocus() && FCaret >= from && FCaret <= to && LineOf(FCaret).Row == row)
+            laid.Layout.drawCursor(&painter, at, static_cast<int>(FCaret - from));
+        y += LineCount(row) * lineHeight;
+    }
+}
+
+void TLogView::resizeEvent(QResizeEvent* AEvent) {
+    QAbstractScrollArea::resizeEvent(AEvent);
+    FTop.Line = 0;
+    Refresh();
+}
+
+void TLogView::changeEvent(QEvent* AEvent) {
+    QAbstractScrollArea::changeEvent(AEvent);
+    if (AEvent->type() == QEvent::FontChange) {
+        ForgetLayouts();
+        FTop.Line = 0;
+        Refresh();
+    }
+}
+
+TLogView::TLinePos TLogView::LineOf(std::uint64_t AOffset, qreal* AX) const {
+    const std::uint64_t row = FLog.Store().RowOf(AOffset);
+    const TLaidOutRow& laid = Laid(row);
+    const int position = static_cast<int>(
+        std::min(AOffset - std::min(AOffset, laid.Span.Offset), laid.Span.Length));
+    const QTextLine line = laid.Layout.lineForTextPosition(position);
+    if (AX != nullptr) *AX = line.isValid() ? line.cursorToX(position) : 0;
+    return {row, line.isValid() ? line.lineNumber() : 0};
+}
+
+std::uint64_t TLogView::OffsetOnLine(TLinePos APos, qreal AX) const {
+    const TLaidOutRow& laid = Laid(APos.Row);
+    const QTextLine line = laid.Layout.lineAt(APos.Line);
+    if (!line.isValid()) return laid.Span.Offset;
+    return laid.Span.Offset + static_cast<std::uint64_t>(line.xToCursor(AX));
+}
+
+std::uint64_t TLogView::OffsetAt(QPoint APoint) const {
+    const auto lines = static_cast<std::int64_t>(std::floor(static_cast<double>(APoint.y()) / LineHeight()));
+    TLinePos pos = Moved(FTop, lines);
+    // Below the last line of the log: its end.
+    if (lines > 0 && pos.Row + 1 == FRows && pos.Line + 1 == LineCount(pos.Row) &&
+        Moved(FTop, lines - 1).Row == pos.Row && Moved(FTop, lines - 1).Line == pos.Line)
+        return FSize;
+    return OffsetOnLine(pos, APoint.x() - Margin);
+}
+
+void TLogView::MoveCaret(std::uint64_t AOffset, bool AExtend) {
+    FCaretShown = true;
+    FCaret = std::min(AOffset, FSize);
+    if (!AExtend) FAnchor = FCaret;
+    EnsureCaretVisible();
+    viewport()->update();
+}
+
+void TLogView::EnsureCaretVisible() {
+    const TLinePos caret = LineOf(FCaret);
+    if (Before(caret, FTop))
+        ScrollTo(caret);
+    else if (Before(Moved(FTop, VisibleLines() - 1), caret))
+        ScrollTo(Moved(caret, -(VisibleLines() - 1)));
+}
+
+void TLogView::SelectAll() {
+    FAnchor = 0;
+    FCaret = FSize;
+    viewport()->update();
+}
+
+QString TLogView::SelectedText() const {
+    const std::uint64_t count = SelectionEnd() - SelectionStart();
+    QString text = LogBytesToText(FLog.Store().Read(SelectionStart(), static_cast<std::size_t>(count)));
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+void TLogView::Copy() {
+    const std::uint64_t count = SelectionEnd() - SelectionStart();
+    if (count == 0) return;
+    if (count > MaxCopyBytes) {
+        QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(),
+                        QStringLiteral("The selection is too large to copy (%1 MB). Save the log "
+                                       "instead, or select less.")
+                            .arg(count >> 20),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    QApplication::clipboard()->setText(SelectedText());
+}
+
+QStringList TLogView::Lines() const {
+    const TLogStore& store = FLog.Store();
+    const std::string all = store.Read(0, static_cast<std::size_t>(store.Size())) +
+                            std::string(store.SavedEnding());
+    QStringList lines = LogBytesToText(all).split(QStringLiteral("\r\n"));
+    lines.removeLast(); // after the last line's break
+    return lines;
+}
+
+void TLogView::keyPressEvent(QKeyEvent* AEvent) {
+    if (AEvent == QKeySequence::Copy) {
+        Copy();
+        return;
+    }
+    if (AEvent == QKeySequence::SelectAll) {
+        SelectAll();
+        return;
+    }
+    const bool extend = (AEvent->modifiers() & Qt::ShiftModifier) != 0;
+    const bool control = (AEvent->modifiers() & Qt::ControlModifier) != 0;
+    qreal x = 0;
+    const TLinePos caret = LineOf(FCaret, &x);
+    const TLaidOutRow& laid = Laid(caret.Row);
+    const QTextLine line = laid.Layout.lineAt(caret.Line);
+    const std::uint64_t rowEnd = laid.Span.Offset + laid.Span.Length;
+    switch (AEvent->key()) {
+    case Qt::Key_Up:
+        MoveCaret(OffsetOnLine(Moved(caret, -1), x), extend);
+        break;
+    case Qt::Key_Down:
+        MoveCaret(OffsetOnLine(Moved(caret, 1), x), extend);
+        break;
+    case Qt::Key_PageUp:
+        ScrollByLines(-VisibleLines());
+        MoveCaret(OffsetOnLine(Moved(caret, -VisibleLines()), x), extend);
+        break;
+    case Qt::Key_PageDown:
+        ScrollByLines(VisibleLines());
+        MoveCaret(OffsetOnLine(Moved(caret, VisibleLines()), x), extend);
+        break;
+    case Qt::Key_Left:
+        if (FCaret == laid.Span.Offset && caret.Row > 0) {
+            const TRowSpan previous = FLog.Store().Row(caret.Row - 1);
+            MoveCaret(previous.Offset + previous.Length, extend);
+        } else if (FCaret > 0) {
+            MoveCaret(FCaret - 1, extend);
+        }
+        break;
+    case Qt::Key_Right:
+        if (FCaret >= rowEnd && caret.Row + 1 < FRows)
+            MoveCaret(FLog.Store().Row(caret.Row + 1).Offset, extend);
+        else
+            MoveCaret(FCaret + 1, extend);
+        break;
+    case Qt::Key_Home:
+        MoveCaret(control ? 0 : laid.Span.Offset + static_cast<std::uint64_t>(line.textStart()), extend);
+        break;
+    case Qt::Key_End:
+        MoveCaret(control ? FSize
+                          : laid.Span.Offset +
+                                static_cast<std::uint64_t>(line.textStart() + line.textLength()),
+                  extend);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(AEvent);
+        break;
+    }
+}
+
+void TLogView::mousePressEvent(QMouseEvent* AEvent) {
+    if (AEvent->button() != Qt::LeftButton) return;
+    MoveCaret(OffsetAt(AEvent->position().toPoint()),
+              (AEvent->modifiers() & Qt::ShiftModifier) != 0);
+}
+
+void TLogView::mouseMoveEvent(QMouseEvent* AEvent) {
+    if ((AEvent->buttons() & Qt::LeftButton) == 0) return;
+    const QPoint at = AEvent->position().toPoint();
+    if (at.y() < 0)
+        ScrollByLines(-1);
+    else if (at.y() >= viewport()->height())
+        ScrollByLines(1);
+    FCaret = std::min(OffsetAt(at), FSize);
+    viewport()->update();
+}
+
+void TLogView::mouseDoubleClickEvent(QMouseEvent* AEvent) {
+    if (AEvent->button() != Qt::LeftButton) return;
+    const std::uint64_t at = OffsetAt(AEvent->position().toPoint());
+    const TLaidOutRow& laid = Laid(LineOf(at).Row);
+    const QString& text = laid.Layout.text();
+    const auto isWord = [&](qsizetype AIndex) { return text[AIndex].isLetterOrNumber(); };
+    auto start = static_cast<qsizetype>(at - std::min(at, laid.Span.Offset));
+    auto end = start;
+    while (start > 0 && start <= text.size() && isWord(start - 1))
+        --start;
+    while (end < text.size() && isWord(end))
+        ++end;
+    FAnchor = laid.Span.Offset + static_cast<std::uint64_t>(start);
+    FCaret = laid.Span.Offset + static_cast<std::uint64_t>(end);
+    viewport()->update();
+}
+
+void TLogView::wheelEvent(QWheelEvent* AEvent) {
+    const int steps = AEvent->angleDelta().y() / 120;
+    if (steps != 0) ScrollByLines(-steps * QApplication::wheelScrollLines());
+    AEvent->accept();
+}
+
+void TLogView::contextMenuEvent(QContextMenuEvent* AEvent) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("&Copy"), this, [this] { Copy(); });
+    copy->setEnabled(SelectionEnd() > SelectionStart());
+    menu.addAction(QStringLiteral("Select &All"), this, [this] { SelectAll(); });
+    menu.exec(AEvent->globalPos());
+}
+
+void TLogView::focusInEvent(QFocusEvent* AEvent) {
+    QAbstractScrollArea::focusInEvent(AEvent);
+    viewport()->update();
+}
+
+void TLogView::focusOutEvent(QFocusEvent* AEvent) {
+    QAbstractScrollArea::focusOutEvent(AEvent);
+    viewport()->update();
+}
+
+} // namespace quendal
