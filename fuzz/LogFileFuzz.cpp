@@ -1,113 +1,103 @@
-// The log file loader: a file's bytes decoded by their byte-order mark (UTF-8, UTF-16 LE or BE,
-// odd lengths, invalid sequences) or by the code page, then broken into lines. Properties: the
-// text is always valid UTF-16; a file without a mark is the code page's, byte for byte; a
-// valid UTF-8 or UTF-16 body comes back unchanged when encoded again; the line breaks are
-// exactly the file's CR LF, LF and CR; and lines saved (each with CR LF in the code page) load
-// back as the same lines unless the saved bytes start like a byte-order mark.
+// Loaded log files and the log's rows: a file's bytes decoded by their byte-order mark (UTF-8,
+// UTF-16 LE or BE, odd lengths, invalid sequences) or as the code page, given in pieces, then
+// broken into lines and rows. Properties: the pieces do not matter; a file without a mark is
+// the code page's, byte for byte; a valid UTF-8 file gives one byte per character; every line
+// break becomes CR LF; and the index finds exactly the rows a plain scan finds.
+#include "CodePage.h"
 #include "FuzzCheck.h"
-#include "LogText.h"
-
-#include <QStringDecoder>
-#include <QStringEncoder>
-#include <QStringList>
+#include "LogIndex.h"
+#include "LogStore.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using namespace quendal;
 
 namespace {
 
-bool StartsWithMark(const QByteArray& ABytes) {
-    return ABytes.startsWith("\xEF\xBB\xBF") || ABytes.startsWith("\xFF\xFE") ||
-           ABytes.startsWith("\xFE\xFF");
+bool StartsWithMark(const std::string& ABytes) {
+    return ABytes.starts_with("\xEF\xBB\xBF") || ABytes.starts_with("\xFF\xFE") ||
+           ABytes.starts_with("\xFE\xFF");
 }
 
-// Whether ABytes are whole UTF-16 units whose surrogates all come in pairs.
-bool IsValidUtf16(const QByteArray& ABytes, bool ALittle) {
-    if (ABytes.size() % 2 != 0) return false;
-    auto unit = [&](qsizetype k) {
-        const auto a = static_cast<unsigned char>(ABytes[2 * k]);
-        const auto b = static_cast<unsigned char>(ABytes[2 * k + 1]);
-        return static_cast<char16_t>(ALittle ? (b << 8 | a) : (a << 8 | b));
-    };
-    const qsizetype count = ABytes.size() / 2;
-    for (qsizetype k = 0; k < count; ++k) {
-        const QChar c(unit(k));
-        if (c.isHighSurrogate() && k + 1 < count && QChar(unit(k + 1)).isLowSurrogate())
-            ++k;
-        else if (c.isSurrogate())
-            return false;
+// The characters of UTF-8 text: its bytes that are not continuation bytes.
+long Utf8Characters(const std::string& ABytes) {
+    long count = 0;
+    for (const char byte : ABytes)
+        count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+    return count;
+}
+
+// Whether every line break of ALog is CR LF.
+bool OnlyCrLf(const std::string& ALog) {
+    for (std::size_t i = 0; i < ALog.size(); ++i) {
+        if (ALog[i] == '\n') return false;
+        if (ALog[i] == '\r' && (i + 1 == ALog.size() || ALog[++i] != '\n')) return false;
     }
     return true;
 }
 
-void CheckDecoding(const QByteArray& ABytes, const QString& AText) {
-    FUZZ_CHECK(QStringView(AText).isValidUtf16());
-    if (!StartsWithMark(ABytes)) {
-        FUZZ_CHECK(AText.size() == ABytes.size());
-        FUZZ_CHECK(LogTextToBytes(AText) == ABytes);
-        return;
-    }
-    if (ABytes.startsWith("\xEF\xBB\xBF")) {
-        const QByteArray body = ABytes.mid(3);
-        if (QByteArrayView(body).isValidUtf8()) FUZZ_CHECK(AText.toUtf8() == body);
-        return;
-    }
-    const bool little = ABytes.startsWith("\xFF\xFE");
-    const QByteArray body = ABytes.mid(2);
-    // Two bytes make at most one unit; an odd last byte makes none.
-    FUZZ_CHECK(AText.size() <= body.size() / 2);
-    if (IsValidUtf16(body, little)) {
-        QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
-        FUZZ_CHECK(QByteArray(encoder(AText)) == body);
-    }
+std::string Decode(const std::string& ABytes, std::size_t APiece) {
+    TLogFileDecoder decoder;
+    std::string out;
+    for (std::size_t at = 0; at < ABytes.size(); at += APiece)
+        decoder.Feed(std::string_view(ABytes).substr(at, APiece), out);
+    decoder.Finish(out);
+    return out;
 }
 
-// The lines as the pane shows them: a break at the very end starts no further line.
-QStringList Lines(const QString& AText) {
-    QStringList lines = NormalizeLineBreaks(AText).split(QLatin1Char('\n'));
-    if (lines.back().isEmpty()) lines.removeLast();
-    return lines;
-}
-
-void CheckLineBreaks(const QString& AText) {
-    const QString normal = NormalizeLineBreaks(AText);
-    FUZZ_CHECK(!normal.contains(QLatin1Char('\r')));
-    qsizetype breaks = 0;
-    for (qsizetype i = 0; i < AText.size(); ++i) {
-        if (AText[i] == QLatin1Char('\r')) {
-            ++breaks;
-            if (i + 1 < AText.size() && AText[i + 1] == QLatin1Char('\n')) ++i;
-        } else if (AText[i] == QLatin1Char('\n')) {
-            ++breaks;
+std::vector<std::string> ModelRows(const std::string& ALog) {
+    std::vector<std::string> rows(1);
+    for (std::size_t i = 0; i < ALog.size(); ++i) {
+        const char c = ALog[i];
+        if (c == '\r' && (i + 1 == ALog.size() || ALog[i + 1] == '\n')) continue;
+        if (c == '\n') {
+            rows.emplace_back();
+            continue;
         }
+        if (rows.back().size() == TLogIndex::MaxRowBytes) rows.emplace_back();
+        rows.back() += c;
     }
-    FUZZ_CHECK(normal.count(QLatin1Char('\n')) == breaks);
-    FUZZ_CHECK(normal.size() == AText.size() - AText.count(QLatin1String("\r\n")));
-}
-
-void CheckSaveAndLoad(const QString& AText) {
-    const QStringList lines = Lines(AText);
-    QByteArray saved;
-    for (const QString& line : lines) {
-        const QByteArray bytes = LogTextToBytes(line);
-        // Characters the code page lacks cannot be saved unchanged.
-        if (LogBytesToText(bytes) != line) return;
-        saved += bytes;
-        saved += "\r\n";
-    }
-    if (StartsWithMark(saved)) return;
-    FUZZ_CHECK(Lines(DecodeLogFile(saved)) == lines);
+    return rows;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
-    const QByteArray bytes(reinterpret_cast<const char*>(AData), static_cast<qsizetype>(ASize));
-    const QString text = DecodeLogFile(bytes);
-    CheckDecoding(bytes, text);
-    CheckLineBreaks(text);
-    CheckSaveAndLoad(text);
+    if (ASize == 0) return 0;
+    // The first byte chooses the size of the pieces; the rest is the file.
+    const std::size_t piece = 1 + AData[0] % 64;
+    const std::string file(reinterpret_cast<const char*>(AData + 1), ASize - 1);
+    const std::string text = Decode(file, file.size() + 1);
+    FUZZ_CHECK(Decode(file, piece) == text);
+    if (!StartsWithMark(file)) FUZZ_CHECK(text == file);
+    // Without a '?' nothing was invalid or missing from the code page.
+    if (file.starts_with("\xEF\xBB\xBF") && text.find('?') == std::string::npos)
+        FUZZ_CHECK(static_cast<long>(text.size()) == Utf8Characters(file.substr(3)));
+
+    // The text as received in pieces: line breaks become CR LF, and the rows are the model's.
+    TLineBreaks breaks;
+    TLogIndex index;
+    std::string log, normalized;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        breaks.Normalize(std::string_view(text).substr(at, piece), normalized);
+        log += normalized;
+        index.Feed(normalized.data(), normalized.size());
+    }
+    FUZZ_CHECK(OnlyCrLf(log));
+    const auto reader = [&](std::uint64_t AOffset, char* ABuffer, std::size_t ACount) {
+        const std::size_t count = AOffset >= log.size() ? 0 : std::min(ACount, log.size() - AOffset);
+        log.copy(ABuffer, count, AOffset);
+        return count;
+    };
+    const std::vector<std::string> rows = ModelRows(log);
+    FUZZ_CHECK(index.RowCount() == rows.size());
+    for (std::uint64_t r = 0; r < rows.size(); ++r) {
+        const TRowSpan span = index.Row(r, reader);
+        FUZZ_CHECK(log.substr(span.Offset, span.Length) == rows[r]);
+        FUZZ_CHECK(index.RowOf(span.Offset, reader) == r);
+    }
     return 0;
 }
