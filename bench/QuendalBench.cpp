@@ -8,7 +8,7 @@
 // pattern); QSerialPort driven by readyRead. The device side is bench_device, a separate
 // process on the terminal's master side.
 #include "CPort.h"
-#include "LogPane.h"
+#include "LogBench.h"
 #include "MainThread.h"
 
 #include <QApplication>
@@ -413,59 +413,6 @@ TIdleResult Idle(const TMakeReceiver& AMake, std::chrono::seconds ADuration) {
     return result;
 }
 
-// Time per append of a 100-byte chunk to the log pane holding ASize bytes, painting included.
-double LogPaneAppend(std::size_t ASize) {
-    quendal::TLogPane pane;
-    pane.resize(145, 257);
-    pane.show();
-    std::string line(98, 'x');
-    line += "\r\n";
-    QString text;
-    text.reserve(static_cast<qsizetype>(ASize));
-    while (static_cast<std::size_t>(text.size()) < ASize)
-        text += QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    pane.SetText(text);
-    QCoreApplication::processEvents();
-    std::vector<double> times;
-    for (int i = 0; i < 300; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        pane.AppendBytes(line);
-        QCoreApplication::processEvents();
-        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1000.0);
-    }
-    return Percentile(times, 0.5);
-}
-
-// Seconds to load a log file of ASize bytes (Latin-1 lines of 100 bytes) into the log pane,
-// the painting that follows included.
-double LogPaneLoad(std::size_t ASize) {
-    const QString path = QDir::temp().filePath(QStringLiteral("quendal-bench-load.txt"));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) return -1;
-        QByteArray line(98, 'x');
-        line[0] = static_cast<char>(0xB0); // a byte that is not ASCII
-        line += "\r\n";
-        QByteArray block;
-        while (static_cast<std::size_t>(block.size()) < (1u << 20))
-            block += line;
-        for (std::size_t written = 0; written < ASize;
-             written += static_cast<std::size_t>(block.size()))
-            file.write(block);
-    }
-    quendal::TLogPane pane;
-    pane.resize(145, 257);
-    pane.show();
-    QElapsedTimer timer;
-    timer.start();
-    const bool loaded = pane.LoadFromFile(path);
-    QCoreApplication::processEvents();
-    const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-    QFile::remove(path);
-    return loaded ? seconds : -1;
-}
-
 std::string Machine() {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::string model = "unknown CPU";
@@ -532,20 +479,8 @@ int main(int argc, char** argv) {
             rest.WakeUps, trickle.Median, trickle.P99);
         table << row;
     }
-    table << "\n| log pane holds | W5 time per 100-byte append, us | ratio to empty "
-             "|\n|---|---|---|\n";
-    double empty = 0;
-    for (std::size_t mb : {0u, 1u, 10u, 50u}) {
-        const double us = LogPaneAppend(mb << 20);
-        if (mb == 0) empty = us;
-        char row[128];
-        std::snprintf(row, sizeof row, "| %zu MB | %.1f | %.2fx |\n", mb, us, us / empty);
-        table << row;
-    }
-    char load[128];
-    std::snprintf(load, sizeof load, "\nLoading a 50 MB log file into the log pane: %.2f s\n",
-                  LogPaneLoad(50u << 20));
-    table << load;
+    std::fprintf(stderr, "log...\n");
+    table << "\n" << LogBenchmarks(quick);
     std::printf("Machine: %s\n\n%s", Machine().c_str(), table.str().c_str());
     return 0;
 }

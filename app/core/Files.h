@@ -22,6 +22,7 @@ class TFile {
 public:
     enum class TMode {
         CreateNew, // a file that must not exist yet, for reading and appending
+        CreateTemporary, // a file that must not exist yet, for writing from its start
         Append,    // an existing file, for reading and appending
         Read,      // an existing file, for reading
         Write,     // an existing file or device, written from its start
@@ -47,6 +48,10 @@ public:
     // Reads up to ACount bytes at AOffset (fewer only at the end of the file or on an error).
     std::size_t ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACount,
                        TFileError& AError) const;
+    // Appends ACount bytes of ASource from AOffset, inside the system where it can; returns how
+    // many it appended.
+    std::size_t CopyFrom(const TFile& ASource, std::uint64_t AOffset, std::size_t ACount,
+                         TFileError& AError);
     // Reads on from where the last read ended.
     std::size_t Read(char* ABuffer, std::size_t ACount, TFileError& AError);
     // Makes what was written durable (its data; the size too where it changed).

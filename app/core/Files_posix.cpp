@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quendal {
 
@@ -36,6 +37,9 @@ TFile TFile::Open(const std::string& APath, TMode AMode, TFileError& AError) {
     switch (AMode) {
     case TMode::CreateNew:
         flags |= O_RDWR | O_APPEND | O_CREAT | O_EXCL;
+        break;
+    case TMode::CreateTemporary:
+        flags |= O_RDWR | O_CREAT | O_EXCL;
         break;
     case TMode::Append:
         flags |= O_RDWR | O_APPEND;
@@ -91,6 +95,37 @@ std::size_t TFile::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACou
         }
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::size_t TFile::CopyFrom(const TFile& ASource, std::uint64_t AOffset, std::size_t ACount,
+                            TFileError& AError) {
+    std::size_t done = 0;
+    while (done < ACount) {
+        auto from = static_cast<off_t>(AOffset + done);
+        const ssize_t n = ::copy_file_range(ASource.FHandle, &from, FHandle, nullptr, ACount - done, 0);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) return done; // the source ended
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF) {
+            AError = files::LastError();
+            return done;
+        }
+        // Not between these two (a device, another file system on an old kernel): by hand.
+        std::vector<char> buffer(std::min<std::size_t>(ACount - done, 1 << 20));
+        while (done < ACount) {
+            const std::size_t want = std::min(buffer.size(), ACount - done);
+            const std::size_t got = ASource.ReadAt(AOffset + done, buffer.data(), want, AError);
+            if (got == 0) return done;
+            const std::size_t written = Write(buffer.data(), got, AError);
+            done += written;
+            if (written < got) return done;
+        }
     }
     return done;
 }

@@ -11,6 +11,8 @@ namespace quendal {
 namespace {
 
 constexpr std::size_t ChunkBytes = 1 << 20;
+// A save copies this much between two looks at Cancel.
+constexpr std::size_t CopyBytes = 16 << 20;
 
 } // namespace
 
@@ -68,23 +70,22 @@ bool TSaveTask::Copy(TFile& ATarget, const std::string& ATargetPath) {
             Fail(FJournalPath, error);
             return false;
         }
-        std::vector<char> buffer(ChunkBytes);
         std::uint64_t offset = 0;
         while (offset < FWritten) {
             if (Cancelling()) return false;
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ChunkBytes, FWritten - offset));
-            const std::size_t got = journal.ReadAt(offset, buffer.data(), want, error);
-            if (got < want) {
-                if (!error) error = TFileError{EIO, std::strerror(EIO)}; // cut short by somebody
-                Fail(FJournalPath, error);
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyBytes, FWritten - offset));
+            const std::size_t copied = ATarget.CopyFrom(journal, offset, want, error);
+            offset += copied;
+            AddProgress(copied);
+            if (copied < want) {
+                if (!error) {
+                    // The journal ended early: somebody cut it.
+                    Fail(FJournalPath, TFileError{EIO, std::strerror(EIO)});
+                } else {
+                    Fail(ATargetPath, error);
+                }
                 return false;
             }
-            if (ATarget.Write(buffer.data(), got, error) < got) {
-                Fail(ATargetPath, error);
-                return false;
-            }
-            offset += got;
-            AddProgress(got);
         }
     }
     for (const std::string* rest : {&FWaiting, &FEnding}) {
@@ -116,7 +117,7 @@ void TSaveTask::Run() {
         return;
     }
     const std::string temporary = files::TemporaryNameFor(target);
-    TFile file = TFile::Open(temporary, TFile::TMode::CreateNew, error);
+    TFile file = TFile::Open(temporary, TFile::TMode::CreateTemporary, error);
     if (!file.IsOpen()) {
         Fail(FPath, error);
         return;

@@ -82,8 +82,14 @@ void TLogView::CatchUp() {
     const TLogStore& store = FLog.Store();
     if (store.Size() != FSize) {
         // Only the last row can have grown; rows before it never change.
-        for (auto it = FLayouts.begin(); it != FLayouts.end();)
-            it = it->first + 1 >= FRows ? FLayouts.erase(it) : std::next(it);
+        for (auto it = FLayouts.begin(); it != FLayouts.end();) {
+            if (it->first + 1 < FRows) {
+                ++it;
+                continue;
+            }
+            FLaidOutBytes -= it->second->Span.Length;
+            it = FLayouts.erase(it);
+        }
         FSize = store.Size();
         FRows = store.RowCount();
     }
@@ -91,6 +97,7 @@ void TLogView::CatchUp() {
     FCaret = std::min(FCaret, FSize);
     if (FFollow) FTop = BottomTop();
     UpdateScrollBar();
+    TrimLayouts();
 }
 
 int TLogView::LineHeight() const {
@@ -103,6 +110,22 @@ int TLogView::VisibleLines() const {
 
 void TLogView::ForgetLayouts() const {
     FLayouts.clear();
+    FLaidOutBytes = 0;
+}
+
+void TLogView::TrimLayouts() const {
+    if (FLaidOutBytes <= LayoutBudget && FLayouts.size() <= MaxLayouts) return;
+    // Rows around the pane stay: painting and the keys need them next.
+    const std::uint64_t keepFrom = FTop.Row > 64 ? FTop.Row - 64 : 0;
+    const std::uint64_t keepTo = FTop.Row + static_cast<std::uint64_t>(VisibleLines()) + 64;
+    for (auto it = FLayouts.begin(); it != FLayouts.end();) {
+        if (it->first >= keepFrom && it->first <= keepTo) {
+            ++it;
+            continue;
+        }
+        FLaidOutBytes -= it->second->Span.Length;
+        it = FLayouts.erase(it);
+    }
 }
 
 const TLaidOutRow& TLogView::Laid(std::uint64_t ARow) const {
@@ -113,9 +136,9 @@ const TLaidOutRow& TLogView::Laid(std::uint64_t ARow) const {
     }
     auto found = FLayouts.find(ARow);
     if (found != FLayouts.end()) return *found->second;
-    if (FLayouts.size() >= MaxLayouts) ForgetLayouts();
     auto row = std::make_unique<TLaidOutRow>();
     row->Span = FLog.Store().Row(ARow);
+    FLaidOutBytes += row->Span.Length;
     row->Layout.setText(LogBytesToText(FLog.Store().Read(row->Span.Offset,
                                                          static_cast<std::size_t>(row->Span.Length))));
     row->Layout.setFont(font());
@@ -252,6 +275,7 @@ void TLogView::paintEvent(QPaintEvent*) {
             laid.Layout.drawCursor(&painter, at, static_cast<int>(FCaret - from));
         y += LineCount(row) * lineHeight;
     }
+    TrimLayouts();
 }
 
 void TLogView::resizeEvent(QResizeEvent* AEvent) {

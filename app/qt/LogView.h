@@ -112,10 +112,14 @@ private:
     bool FRefreshPending = false;
     bool FSettingBar = false;
     QTimer FRefreshTimer;
-    // Laid-out rows, forgotten as a whole when too many or when the width or font changes.
+    // Laid-out rows: those far from the pane are forgotten beyond a budget of characters, all
+    // of them when the width or the font changes.
+    static constexpr std::uint64_t LayoutBudget = 64 * 1024;
     static constexpr std::size_t MaxLayouts = 512;
     mutable std::unordered_map<std::uint64_t, std::unique_ptr<TLaidOutRow>> FLayouts;
     mutable int FLayoutWidth = -1;
+    mutable std::uint64_t FLaidOutBytes = 0;
+    void TrimLayouts() const;
 };
 
 } // namespace quendal

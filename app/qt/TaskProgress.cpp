@@ -11,7 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Work that ends within this time costs no dialog and no round through the event loop.
-constexpr auto AtOnce = 50ms;
+constexpr auto AtOnce = 20ms;
 constexpr int DialogAfterMs = 200;
 constexpr int CheckMs = 30;
 
