@@ -11,17 +11,23 @@
 #include "Simulator.h"
 
 #include <QCheckBox>
+#include <QAbstractButton>
+#include <QMessageBox>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace quendal {
 namespace {
@@ -321,6 +327,74 @@ TEST_F(Faults, APortHeldElsewhereUnopenableOrGoneShowsItsErrorAndTheWindowCarrie
     form.Button_SendClick();
     EXPECT_TRUE(WaitFor([&] { return form.Memo->Lines().size() == 2; }));
     EXPECT_EQ(boxes.Texts().size(), 4);
+}
+
+// The program itself, logging a port without a display.
+pid_t StartProgram(const std::string& APort, const std::string& ALog) {
+    std::vector<std::string> arguments = {QUENDAL_PROGRAM, "--automate", APort, "60", ALog,
+                                          "--no-poll", "-platform", "offscreen"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
+TEST_F(Faults, AKilledProgramsJournalHoldsWhatCameAndIsOfferedBackAtTheNextStart) {
+    const std::string sent = Folder() + "/sent.bin";
+    test::TSimulatorProcess simulator({"--no-publish", "--seed", "5", "--bytes-per-second",
+                                       "1000000", "--stream-delay", "1", "--record", sent});
+    const pid_t program = StartProgram(simulator.Path(), Folder() + "/never-saved.txt");
+    ASSERT_GT(program, 0);
+    // How much the device had sent when: the kill comes after about 2 s of streaming.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::uintmax_t>> samples;
+    const auto sentSize = [&] {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(sent, error);
+        return error ? 0 : size;
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            samples.emplace_back(std::chrono::steady_clock::now(), sentSize());
+            return samples.back().second >= 2'000'000;
+        },
+        20s));
+    ::kill(program, SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(program, &status, 0);
+    simulator.Stop();
+    std::uintmax_t sentSecondBefore = 0;
+    for (const auto& [when, size] : samples)
+        if (when <= killed - 1s) sentSecondBefore = size;
+
+    std::vector<std::filesystem::path> journals;
+    for (const auto& entry : std::filesystem::directory_iterator(Folder() + "/quendal"))
+        if (entry.path().extension() == ".txt") journals.push_back(entry.path());
+    ASSERT_EQ(journals.size(), 1u);
+    const std::string journal = ReadFile(journals[0]), all = ReadFile(sent);
+    EXPECT_EQ(journal, all.substr(0, journal.size())) << "what was sent, byte for byte";
+    EXPECT_GE(journal.size(), sentSecondBefore) << "everything sent a second before the kill";
+    EXPECT_TRUE(std::filesystem::exists(journals[0].string() + ".open")) << "not ended cleanly";
+
+    TForm1 form;
+    QString question;
+    test::TModalDriver driver(test::Once([&](QWidget* AModal) {
+        auto* box = qobject_cast<QMessageBox*>(AModal);
+        ASSERT_NE(box, nullptr);
+        question = box->text();
+        box->button(QMessageBox::Yes)->click();
+    }));
+    form.OfferRecovery();
+    ASSERT_TRUE(WaitFor([&] { return driver.Done() && !form.Busy(); }, 30s));
+    const std::size_t lines = static_cast<std::size_t>(std::count(journal.begin(), journal.end(), '\n')) +
+                              (journal.ends_with('\n') ? 0 : 1);
+    EXPECT_TRUE(question.contains(QStringLiteral("%1 lines (%2 bytes)").arg(lines).arg(journal.size())))
+        << question.toStdString();
+    EXPECT_EQ(form.Log().Store().Read(0, journal.size() + 1), journal) << "restored";
+    EXPECT_EQ(form.Log().Store().Journal().Path(), journals[0].string()) << "and goes on in it";
 }
 
 } // namespace

@@ -16,6 +16,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QProgressDialog>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -26,7 +28,9 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -154,6 +158,74 @@ TEST_F(MainForm, ChunksFollowEachOtherWithNothingBetween) {
     EXPECT_EQ(form->Memo->Lines(),
               (QStringList{QString::fromUtf8("+23.456 °C"), QString::fromUtf8("+23.457 °C")}))
         << "a CR LF split between chunks is one line break";
+}
+
+TEST_F(MainForm, APollNeverSplitsAReadingThatTricklesIn) {
+    TPtyPair pty;
+    auto form = OpenForm(pty.SlavePath());
+    // The device answers each poll with a reading, one byte every 15 ms, while the window polls
+    // every 50 ms: most polls come while a reading is half-way.
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        std::string pending;
+        int answers = 0;
+        bool afterCR = false;
+        while (!stop) {
+            for (char c : pty.ReadExactly(64, 15ms)) {
+                if (afterCR && c == '\n') pending += "+23." + std::to_string(100 + answers++ % 900) + " C\r\n";
+                afterCR = c == '\r';
+            }
+            if (!pending.empty()) {
+                pty.WriteAll(pending.substr(0, 1));
+                pending.erase(0, 1);
+            }
+        }
+    });
+    form->Timer1->setInterval(50);
+    form->CheckBox1->click();
+    WaitFor([&] { return form->Memo->Lines().size() > 40; }, 10s);
+    form->CheckBox1->click();
+    stop = true;
+    device.join();
+    const QStringList lines = form->Memo->Lines();
+    ASSERT_GT(lines.size(), 40);
+    const QRegularExpression reading(QStringLiteral("^\\+23\\.\\d{3} C$"));
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) // the last one may still be on its way
+        EXPECT_TRUE(lines[i].isEmpty() || reading.match(lines[i]).hasMatch())
+            << "line " << i << ": " << lines[i].toStdString();
+}
+
+TEST_F(MainForm, ABigLoadShowsProgressAndCancelKeepsTheLog) {
+    TForm1 form;
+    form.Log().Received("kept\r\n");
+    const std::string fifo = Folder() + "/slow.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A source that delivers the first part and then waits, as a slow disk or share does.
+    std::atomic<bool> release{false};
+    std::thread source([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        const std::string part(32 * 1024, 'x');
+        EXPECT_EQ(::write(fd, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+        while (!release)
+            std::this_thread::sleep_for(5ms);
+        ::close(fd);
+    });
+    TMessageBoxes boxes;
+    ChooseFile(form.Button3, fifo, false);
+    QProgressDialog* progress = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(window); dialog && dialog->isVisible())
+                progress = dialog;
+        return progress != nullptr;
+    }));
+    EXPECT_TRUE(form.Busy());
+    progress->findChild<QPushButton*>()->click();
+    release = true;
+    source.join();
+    ASSERT_TRUE(WaitFor([&] { return !form.Busy(); }));
+    EXPECT_EQ(form.Memo->Lines(), QStringList{"kept"});
+    EXPECT_TRUE(boxes.Texts().isEmpty()) << "a cancelled load shows nothing";
 }
 
 TEST_F(MainForm, PollCannotBeTickedWhileClosed) {
