@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,10 @@ void PrintHelp() {
                 "Choose the port in Settings, then Open; tick Poll to ask the device for a\n"
                 "reading every 350 ms. The settings are kept in the current user's store\n"
                 "(~/.config/cport/HKEY_CURRENT_USER.reg) when you click Quit.\n"
+                "Everything logged is also written as it arrives to a journal file in\n"
+                "$XDG_STATE_HOME/quendal (~/.local/state/quendal); a log that was not ended\n"
+                "cleanly is offered back at the next start. The journals are kept up to\n"
+                "QUENDAL_JOURNAL_LIMIT_MB megabytes together (1024 when unset).\n"
                 "\n"
                 "--automate drives the window by itself, for soak tests and benchmarks: it opens\n"
                 "PORT, ticks Poll (unless --no-poll), logs for SECONDS, unticks Poll, closes the\n"
@@ -73,6 +78,9 @@ int main(int argc, char** argv) {
     quendal::TForm9 about;
     form.SetAboutWindow(&about);
     form.show();
-    if (automation) automation->Start(form);
+    if (automation)
+        automation->Start(form);
+    else
+        QTimer::singleShot(0, &form, [&form] { form.OfferRecovery(); });
     return QApplication::exec();
 }
