@@ -194,8 +194,9 @@ TEST_F(Automation, ErrorsGoToStandardErrorWithExitCodeOne) {
 }
 
 TEST_F(Automation, ADeviceThatHangsUpWhilePollingFailsTheRun) {
-    TSimulatorProcess simulator({"--no-publish", "--hang-up-after", "0.7"});
-    const TRun run = Quendal({"--automate", simulator.Path(), "3", File("log.txt")});
+    // Long enough after the start that a slow (sanitized, loaded) program has opened the port.
+    TSimulatorProcess simulator({"--no-publish", "--hang-up-after", "2"});
+    const TRun run = Quendal({"--automate", simulator.Path(), "5", File("log.txt")});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_NE(run.Err.find("WriteFile function failed"), std::string::npos) << run.Err;
     EXPECT_EQ(run.Out, "");
