@@ -248,9 +248,13 @@ void TLogView::ScrollBarMoved(int AValue) {
         ScrollTo({BarToRow(AValue), 0});
 }
 
+void TLogView::Settle() {
+    if (FRefreshTimer.isActive() || FLog.Generation() != FGeneration) CatchUp();
+}
+
 void TLogView::paintEvent(QPaintEvent*) {
     // A paint (a grab, an expose) shows the log as it is now, not as at the last refresh.
-    if (FRefreshTimer.isActive() || FLog.Generation() != FGeneration) CatchUp();
+    Settle();
     QPainter painter(viewport());
     painter.setPen(palette().color(QPalette::Text));
     const std::uint64_t start = SelectionStart(), end = SelectionEnd();
@@ -337,6 +341,7 @@ void TLogView::EnsureCaretVisible() {
 }
 
 void TLogView::SelectAll() {
+    Settle();
     FAnchor = 0;
     FCaret = FSize;
     viewport()->update();
@@ -373,6 +378,7 @@ QStringList TLogView::Lines() const {
 }
 
 void TLogView::keyPressEvent(QKeyEvent* AEvent) {
+    Settle();
     if (AEvent == QKeySequence::Copy) {
         Copy();
         return;
@@ -433,6 +439,7 @@ void TLogView::keyPressEvent(QKeyEvent* AEvent) {
 }
 
 void TLogView::mousePressEvent(QMouseEvent* AEvent) {
+    Settle();
     if (AEvent->button() != Qt::LeftButton) return;
     MoveCaret(OffsetAt(AEvent->position().toPoint()),
               (AEvent->modifiers() & Qt::ShiftModifier) != 0);
@@ -450,6 +457,7 @@ void TLogView::mouseMoveEvent(QMouseEvent* AEvent) {
 }
 
 void TLogView::mouseDoubleClickEvent(QMouseEvent* AEvent) {
+    Settle();
     if (AEvent->button() != Qt::LeftButton) return;
     const std::uint64_t at = OffsetAt(AEvent->position().toPoint());
     const TLaidOutRow& laid = Laid(LineOf(at).Row);
@@ -467,6 +475,7 @@ void TLogView::mouseDoubleClickEvent(QMouseEvent* AEvent) {
 }
 
 void TLogView::wheelEvent(QWheelEvent* AEvent) {
+    Settle();
     const int steps = AEvent->angleDelta().y() / 120;
     if (steps != 0) ScrollByLines(-steps * QApplication::wheelScrollLines());
     AEvent->accept();

@@ -73,6 +73,8 @@ private:
     void Refresh();
     // Takes in what changed in the log, for a paint under way.
     void CatchUp();
+    // Catches up if the log changed since the last refresh: before the user acts on the view.
+    void Settle();
     void Reset();
     // The row laid out at the pane's width, from a small cache.
     const TLaidOutRow& Laid(std::uint64_t ARow) const;
