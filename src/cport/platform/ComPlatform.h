@@ -9,10 +9,10 @@
 //
 // Every operation returns a TOsError: 0 on success, otherwise the operating system's error
 // code, captured inside the failing call before anything else can overwrite it. On POSIX that
-// code is the errno value. The conditions that the component's logic tests for itself (a
-// pending or incomplete operation, an aborted one, the end of an enumeration, data that does
-// not fit, a wait that timed out) carry the Windows values on every platform, so that the
-// logic is one and the same.
+// code is the errno value. A device or event handle that is not open, and the conditions that
+// the component's logic tests for itself (a pending or incomplete operation, an aborted one,
+// the end of an enumeration, data that does not fit, a wait that timed out) carry the Windows
+// values on every platform, so that the logic and its error reports are one and the same.
 #pragma once
 
 #include <cstddef>

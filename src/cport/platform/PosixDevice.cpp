@@ -243,7 +243,7 @@ void TDevice::Close() {
 // --- The pump -------------------------------------------------------------------------------
 
 TOsError TDevice::Usable() const {
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     return FGone;
 }
 
@@ -917,7 +917,7 @@ TOsError TDevice::AwaitRecord(TOverlapped* AOverlapped) {
 
 TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
     TScope scope(*this);
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     Pump();
     if (FGone == 0 && FHasCounters) FErrors |= PollCounters();
     AErrors = FErrors;
@@ -947,7 +947,7 @@ TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
 
 TOsError TDevice::Purge(std::uint32_t AFlags) {
     TScope scope(*this);
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     if ((AFlags & ~(Purge::TxAbort | Purge::RxAbort | Purge::TxClear | Purge::RxClear)) != 0)
         return EINVAL;
     // A gone device has nothing left to purge: its hang-up ended every pending operation and
@@ -1012,7 +1012,7 @@ TOsError TDevice::Escape(std::uint32_t AFunction) {
 
 TOsError TDevice::ModemStatus(std::uint32_t& AStatus) {
     TScope scope(*this);
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     AStatus = 0;
     // A device without modem lines (a pty) has all of them off, and so has a gone one.
     if (!FHasModemLines || FGone != 0) return 0;
