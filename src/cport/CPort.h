@@ -351,7 +351,7 @@ void EnsureAsync(PCPortAsync& APtr);
 // Destroys the record with its event and data block, and sets APtr to null.
 void FreeAsync(PCPortAsync& APtr);
 // Prepares a record for an operation: kind, a fresh data block of ACount bytes (none for 0 or
-// less) filled from ASource when given, and size. The record must exist.
+// less) filled from ASource when given, and size. A null record raises EComPort code 4.
 void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr);
 // The error code for a failed operation of the record: cpeWriteFile, cpeReadFile or 0.
 std::int32_t AsyncFailureCode(PCPortAsync APtr);

@@ -1,6 +1,5 @@
 #include "CPort.h"
 
-#include <cassert>
 #include <cstring>
 
 namespace cport {
@@ -51,7 +50,8 @@ void FreeAsync(PCPortAsync& APtr) {
 }
 
 void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr) {
-    assert(APtr != nullptr && "StageAsync needs a record");
+    // Public, so checked in every build: a release build would write through null.
+    if (APtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
     APtr->Kind = AKind;
     APtr->Data.reset();
     if (ACount > 0) {
