@@ -440,7 +440,10 @@ private:
 class TCustomComPort : public TComponent {
 public:
     explicit TCustomComPort(TComponent* AOwner);
-    // Runs the close sequence; see the definition for why it swallows errors.
+    // Closes the port with this class's steps only: a derived class's overrides are gone by
+    // the time a base destructor runs, as C++ requires. A class that overrides
+    // CreatePortHandle, ReleasePortHandle or a notification therefore calls Close in its own
+    // destructor. A failing close goes to the application's exception report.
     ~TCustomComPort() override;
 
     // Opens the port if Connected was stored as true; a failure goes to the application's
@@ -632,10 +635,12 @@ protected:
     friend class TComFlowControl;
     friend class TComThread;
 
-    // Opens the device named by Port and stores its handle; raises EComPort code 1.
+    // Opens the device named by Port and stores its handle (SetHandle); raises EComPort code 1.
     virtual void CreatePortHandle();
-    // Closes the handle if there is one and marks it invalid.
+    // Closes the handle if there is one and stores InvalidHandle.
     virtual void ReleasePortHandle();
+    // For overrides of the two steps above: the handle every operation of the port uses.
+    void SetHandle(THandle AValue) { FHandle = AValue; }
     // Queue sizes, control block, timeouts, in this order.
     virtual void ApplyAllSettings();
 

@@ -528,6 +528,30 @@ TEST_F(Lifecycle, HandlersCannotReenterOpenOrClose) {
     EXPECT_EQ(Fake.CountCalls("CloseHandle"), 1);
 }
 
+// A port that opens its device its own way, and stores the handle for the port to use.
+class TOwnHandlePort : public TComPort {
+public:
+    using TComPort::TComPort;
+
+protected:
+    void CreatePortHandle() override {
+        THandle handle = InvalidHandle;
+        TComPlatform::Current().CreateFileW("own:" + Port(), true, handle);
+        SetHandle(handle);
+    }
+};
+
+TEST_F(Lifecycle, ASubclassMayOpenItsDeviceItsOwnWay) {
+    {
+        TOwnHandlePort port(nullptr);
+        port.SetEvents({});
+        port.Open();
+        EXPECT_EQ(Fake.CallsNamed("CreateFileW").back().Text, "own:COM1");
+        EXPECT_EQ(Fake.OpenDevices(), std::vector<THandle>{port.Handle()});
+    }
+    EXPECT_TRUE(Fake.OpenDevices().empty());
+}
+
 TEST_F(Lifecycle, NonOverlappedPortOpensWithoutOverlappedAccess) {
     Port.SetOverlapped(false);
     Port.SetEvents(AllComEvents);
