@@ -303,7 +303,8 @@ public:
                                                  const std::string& AKey,
                                                  const std::string& ADefault, std::size_t ASize,
                                                  const std::string& AFile) = 0;
-    // Writes one line; with no section, key and value it writes cached changes of AFile out.
+    // Writes one line; with no section, key and value it writes cached changes of AFile out,
+    // which always succeeds (Windows reports no outcome for it).
     virtual TOsError WritePrivateProfileStringW(const std::optional<std::string>& ASection,
                                                 const std::optional<std::string>& AKey,
                                                 const std::optional<std::string>& AValue,

@@ -437,6 +437,12 @@ public:
                                         const std::optional<std::string>& AKey,
                                         const std::optional<std::string>& AValue,
                                         const std::string& AFile) override {
+        if (!ASection && !AKey && !AValue) {
+            // The flush returns zero by design and leaves the last error of an earlier call
+            // (2 after reading a missing file): it has no outcome to report.
+            ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, Wide(AFile).c_str());
+            return ERROR_SUCCESS;
+        }
         const std::wstring section = Wide(ASection.value_or(""));
         const std::wstring key = Wide(AKey.value_or(""));
         const std::wstring value = Wide(AValue.value_or(""));
