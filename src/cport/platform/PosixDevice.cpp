@@ -183,6 +183,9 @@ TOsError TDevice::Init() {
     // flock keeps out a second opener, in this process too, and root, whom TIOCEXCL lets in.
     if (::flock(FFd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : Errno();
     if (::ioctl(FFd, TIOCEXCL) != 0) return Errno();
+    // A handle starts with transmission running, as on Windows; an output stop (TCOOFF) lives
+    // in the terminal and would outlast the handle that set it.
+    if (::tcflow(FFd, TCOON) != 0) return Errno();
     if (const TOsError error = MakeRawLine(FFd)) return error;
     TLineSettings line;
     if (const TOsError error = ReadLine(FFd, line)) return error;
@@ -217,6 +220,7 @@ TOsError TDevice::Init() {
 }
 
 void TDevice::Close() {
+    bool xoffHeld = false;
     {
         std::unique_lock lock(FLock);
         if (FClosed) return;
@@ -232,11 +236,14 @@ void TDevice::Close() {
         // The descriptor is closed only once no waiter polls it any more, so no thread ever
         // polls a closed or reused descriptor.
         FUnpolled.wait(lock, [this] { return FPolling == 0; });
+        xoffHeld = FXoffHeld;
     }
     if (FWatcher) {
         FWatcher->Stop();
         FWatcher.reset();
     }
+    // Not left to whoever opens the device next.
+    if (xoffHeld) ::tcflow(FFd, TCOON);
     ::close(FFd);
 }
 
