@@ -415,7 +415,9 @@ private:
 // hands each set that arrives to the port's owner by the port's SyncMethod.
 class TComThread : public TThread {
 public:
-    // Creates the thread for an open port, sets the device's event mask and starts it.
+    // Creates the thread for an open port, sets the device's event mask and starts it. Raises
+    // EComPort code 1 with the system's error code when its events or the thread cannot be
+    // created; nothing is left behind then.
     explicit TComThread(TCustomComPort* AComPort);
     // Stops the thread and waits for its end; on the GUI thread a hand-over in flight is
     // served meanwhile.
@@ -426,12 +428,14 @@ protected:
 
 private:
     void SignalStop();
+    void CloseEvents();
     void DeliverEvents();
     void SendEventCodes();
     void RunEvents();
 
     TCustomComPort* FComPort;
     THandle FStopEvent = 0;
+    THandle FWaitEvent = 0; // the event of the device's wait
     TComEvents FEvents;
 };
 
@@ -697,6 +701,8 @@ protected:
     void EventWindowProc(TMessage& AMessage);
 
 private:
+    // The event thread and, with smWindowSync, the event window of an open port.
+    void StartEventDelivery();
     // Runs the processor of one event.
     void RunEvent(TComEvent AEvent);
     bool WriteDirect(const void* ABuffer, std::int32_t ACount);

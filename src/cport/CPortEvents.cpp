@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 
 namespace cport {
 
@@ -53,9 +54,21 @@ TComEvents MaskToEvents(std::uint32_t AMask) {
 
 TComThread::TComThread(TCustomComPort* AComPort)
     : FComPort(AComPort) {
-    if (Platform().CreateEventW(true, false, FStopEvent) != WinError::Success) FStopEvent = 0;
-    Platform().SetCommMask(FComPort->FHandle, EventsToMask(FComPort->FEvents));
-    Start();
+    TComPlatform& platform = Platform();
+    TOsError error = platform.CreateEventW(true, false, FStopEvent);
+    if (error == WinError::Success) error = platform.CreateEventW(true, true, FWaitEvent);
+    if (error == WinError::Success) {
+        platform.SetCommMask(FComPort->FHandle, EventsToMask(FComPort->FEvents));
+        try {
+            Start();
+        } catch (const std::system_error& e) {
+            error = static_cast<TOsError>(e.code().value());
+        }
+    }
+    if (error != WinError::Success) {
+        CloseEvents();
+        FComPort->RaiseOsError(cpeCannotOpen, error);
+    }
 }
 
 TComThread::~TComThread() {
@@ -63,19 +76,26 @@ TComThread::~TComThread() {
     Terminate();
     WaitFor();
     // Closed here rather than by the thread: SignalStop must never set a closed event.
-    if (FStopEvent != 0) Platform().CloseHandle(FStopEvent);
+    CloseEvents();
 }
 
 void TComThread::SignalStop() {
     if (FStopEvent != 0) Platform().SetEvent(FStopEvent);
 }
 
+void TComThread::CloseEvents() {
+    for (THandle* event : {&FStopEvent, &FWaitEvent}) {
+        if (*event != 0) Platform().CloseHandle(*event);
+        *event = 0;
+    }
+}
+
 void TComThread::Execute() {
     TComPlatform& platform = Platform();
     platform.SetCurrentThreadPriority(ThreadPriorities[FComPort->FEventThreadPriority]);
     TOverlapped overlapped;
-    platform.CreateEventW(true, true, overlapped.hEvent);
-    const THandle waitList[2] = {FStopEvent, overlapped.hEvent};
+    overlapped.hEvent = FWaitEvent;
+    const THandle waitList[2] = {FStopEvent, FWaitEvent};
     std::uint32_t mask = 0;
     std::uint32_t result = Wait::Failed;
     do {
@@ -96,7 +116,6 @@ void TComThread::Execute() {
     std::uint32_t ignored = 0;
     platform.GetOverlappedResult(FComPort->FHandle, &overlapped, ignored, true);
     platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
-    platform.CloseHandle(overlapped.hEvent);
 }
 
 void TComThread::DeliverEvents() {

@@ -95,23 +95,29 @@ void TCustomComPort::Open() {
     FConnected = true;
     try {
         ApplyAllSettings();
+        StartEventDelivery();
     } catch (...) {
+        if (FWindow != 0) {
+            TMainThread::DeallocateHWnd(FWindow);
+            FWindow = 0;
+        }
         ReleasePortHandle();
         FConnected = false;
         throw;
     }
-    if (FEvents.Empty()) {
-        FThreadCreated = false;
-    } else {
-        if (FSyncMethod == smWindowSync)
-            FWindow = TMainThread::AllocateHWnd(
-                [this](TMessage& AMessage) { EventWindowProc(AMessage); });
-        if (FOverlapped) {
-            FEventThread = std::make_unique<TComThread>(this);
-            FThreadCreated = true;
-        }
-    }
     ProcessAfterOpen();
+}
+
+void TCustomComPort::StartEventDelivery() {
+    FThreadCreated = false;
+    if (FEvents.Empty()) return;
+    if (FSyncMethod == smWindowSync)
+        FWindow =
+            TMainThread::AllocateHWnd([this](TMessage& AMessage) { EventWindowProc(AMessage); });
+    if (FOverlapped) {
+        FEventThread = std::make_unique<TComThread>(this);
+        FThreadCreated = true;
+    }
 }
 
 void TCustomComPort::Close() {
