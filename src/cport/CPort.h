@@ -771,6 +771,8 @@ private:
     // Open and Close are not re-entered from their own handlers.
     bool FOpening = false;
     bool FClosing = false;
+    // Counts successful openings, so that the steps after one see whether it still stands.
+    std::uint32_t FOpenings = 0;
 };
 
 // The modal dialog that ShowSetupDialog runs. The component has no GUI of its own: a GUI

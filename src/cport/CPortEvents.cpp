@@ -291,10 +291,18 @@ void TCustomComPort::ProcessBeforeOpen() {
 }
 
 void TCustomComPort::ProcessAfterOpen() {
+    // A handler that closed the port, or opened it anew, ends the steps of this opening: the
+    // rest would ask a closed handle, or report the new opening's lines twice.
+    const std::uint32_t opening = FOpenings;
+    auto same = [&] { return FConnected && FOpenings == opening; };
     NotifyLinksSignal(lnConn, true);
+    if (!same()) return;
     NotifyAfterOpen();
+    if (!same()) return;
     ProcessCTSChange();
+    if (!same()) return;
     ProcessDSRChange();
+    if (!same()) return;
     ProcessRLSDChange();
 }
 

@@ -89,22 +89,26 @@ void TCustomComPort::EndUpdate() {
 
 void TCustomComPort::Open() {
     if (FConnected || Designing() || FOpening) return;
-    TFlagGuard opening(FOpening);
-    ProcessBeforeOpen();
-    CreatePortHandle();
-    FConnected = true;
-    try {
-        ApplyAllSettings();
-        StartEventDelivery();
-    } catch (...) {
-        if (FWindow != 0) {
-            TMainThread::DeallocateHWnd(FWindow);
-            FWindow = 0;
+    {
+        TFlagGuard opening(FOpening);
+        ProcessBeforeOpen();
+        CreatePortHandle();
+        FConnected = true;
+        try {
+            ApplyAllSettings();
+            StartEventDelivery();
+        } catch (...) {
+            if (FWindow != 0) {
+                TMainThread::DeallocateHWnd(FWindow);
+                FWindow = 0;
+            }
+            ReleasePortHandle();
+            FConnected = false;
+            throw;
         }
-        ReleasePortHandle();
-        FConnected = false;
-        throw;
+        ++FOpenings;
     }
+    // The port is open: its handlers may close it, or open it anew under another name.
     ProcessAfterOpen();
 }
 

@@ -559,6 +559,19 @@ TEST_F(Lifecycle, ASubclassMayOpenItsDeviceItsOwnWay) {
     EXPECT_TRUE(Fake.OpenDevices().empty());
 }
 
+TEST_F(Lifecycle, OnAfterOpenMayReopenOrCloseThePort) {
+    Port.SetOnAfterOpen([&](TObject*) { Port.SetPort("COM8"); });
+    EXPECT_NO_THROW(Port.Open());
+    EXPECT_TRUE(Port.Connected());
+    EXPECT_EQ(Fake.CallsNamed("CreateFileW").back().Text, "\\\\.\\COM8");
+    EXPECT_EQ(Fake.OpenDevices(), std::vector<THandle>{Port.Handle()});
+    Port.Close();
+    Port.SetOnAfterOpen([&](TObject*) { Port.Close(); });
+    EXPECT_NO_THROW(Port.Open());
+    EXPECT_FALSE(Port.Connected());
+    EXPECT_TRUE(Fake.OpenDevices().empty());
+}
+
 TEST_F(Lifecycle, NonOverlappedPortOpensWithoutOverlappedAccess) {
     Port.SetOverlapped(false);
     Port.SetEvents(AllComEvents);
