@@ -420,8 +420,17 @@ public:
     // created; nothing is left behind then.
     explicit TComThread(TCustomComPort* AComPort);
     // Stops the thread and waits for its end; on the GUI thread a hand-over in flight is
-    // served meanwhile.
+    // served meanwhile, and one that this call runs inside of is let go (TThread::WaitFor).
     ~TComThread() override;
+
+    // Ends this thread's deliveries that run further up the calling thread's stack (a handler
+    // that closes or frees the port): each returns once its handler has, without touching the
+    // port or this object again.
+    void EndDeliveries();
+    // On the thread itself, from a handler that closes the port: does the thread's end steps
+    // on the still open handle and lets the thread end without touching the port again once
+    // the handler has returned. Waiting for it (or FreeOnTerminate) remains to be done.
+    void Leave();
 
 protected:
     void Execute() override;
@@ -437,6 +446,7 @@ private:
     THandle FStopEvent = 0;
     THandle FWaitEvent = 0; // the event of the device's wait
     TComEvents FEvents;
+    bool FLeft = false; // the thread's own
 };
 
 // --- The port -------------------------------------------------------------------------------
@@ -463,7 +473,10 @@ public:
     // 1 when the device cannot be opened, 9, 7 or 8 when it refuses the settings (the port is
     // then closed again). Nothing happens on an open port or while designing.
     void Open();
-    // Stops event delivery, aborts pending transfers and closes the device.
+    // Stops event delivery, aborts pending transfers and closes the device. It may be called
+    // from any handler of the port, with every SyncMethod: the device is closed and
+    // OnAfterClose has run when it returns; the rest of the event set being delivered is
+    // dropped, and the event thread is waited for once the handler has returned.
     void Close();
 
     // --- Transfers and line control ---
@@ -703,6 +716,11 @@ protected:
 private:
     // The event thread and, with smWindowSync, the event window of an open port.
     void StartEventDelivery();
+    // Stops the event thread; when Close runs on it (a handler with smNone), the thread is
+    // kept in FStoppedThread until it can be waited for.
+    void StopEventThread();
+    // Waits for the thread kept in FStoppedThread and frees it, unless it is the calling thread.
+    void FreeStoppedThread();
     // Runs the processor of one event.
     void RunEvent(TComEvent AEvent);
     bool WriteDirect(const void* ABuffer, std::int32_t ACount);
@@ -723,6 +741,8 @@ private:
 
     bool FInputCountNotSupported = false;
     std::unique_ptr<TComThread> FEventThread;
+    // A thread that a handler on it stopped, until the next Open or the destructor.
+    std::unique_ptr<TComThread> FStoppedThread;
     bool FThreadCreated = false;
     THandle FHandle = InvalidHandle;
     std::intptr_t FWindow = 0;

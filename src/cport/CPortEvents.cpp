@@ -34,6 +34,16 @@ constexpr std::array<TComEvent, 10> DeliveryOrder = {
 // Windows thread priorities of the runtime's priority levels.
 constexpr std::array<int, 7> ThreadPriorities = {-15, -2, -1, 0, 1, 2, 15};
 
+// A delivery of an event set in progress on this thread, innermost first. A handler that
+// closes or frees the port ends it: the port, and with it the thread object, may be gone when
+// the handler returns.
+struct TDelivery {
+    const TComThread* Thread;
+    bool Ended;
+    TDelivery* Outer;
+};
+thread_local TDelivery* CurrentDelivery = nullptr;
+
 } // namespace
 
 std::uint32_t EventsToMask(TComEvents AEvents) {
@@ -109,6 +119,7 @@ void TComThread::Execute() {
                 WinError::Success) {
             FEvents = MaskToEvents(mask);
             DeliverEvents();
+            if (FLeft) return;
         }
     } while (result == Wait::Object0 + 1);
     platform.SetCommMask(FComPort->FHandle, 0);
@@ -116,6 +127,20 @@ void TComThread::Execute() {
     std::uint32_t ignored = 0;
     platform.GetOverlappedResult(FComPort->FHandle, &overlapped, ignored, true);
     platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
+}
+
+void TComThread::EndDeliveries() {
+    for (TDelivery* delivery = CurrentDelivery; delivery != nullptr; delivery = delivery->Outer)
+        if (delivery->Thread == this) delivery->Ended = true;
+}
+
+void TComThread::Leave() {
+    FLeft = true;
+    // No wait of the device is pending while the thread delivers.
+    TComPlatform& platform = Platform();
+    platform.SetCommMask(FComPort->FHandle, 0);
+    platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
+    CloseEvents();
 }
 
 void TComThread::DeliverEvents() {
@@ -141,20 +166,28 @@ void TComThread::SendEventCodes() {
 }
 
 void TComThread::RunEvents() {
+    TCustomComPort* const port = FComPort;
+    const TComEvents events = FEvents;
     const bool onGuiThread = TMainThread::IsCurrent();
+    TDelivery delivery{this, false, CurrentDelivery};
+    CurrentDelivery = &delivery;
     for (const TComEvent event : DeliveryOrder) {
-        if (!FEvents.Contains(event)) continue;
+        if (!events.Contains(event)) continue;
         // A failing handler must not end event delivery: the logger would stop logging
         // without a word. It is reported, and the remaining events of the set still run.
         try {
-            FComPort->RunEvent(event);
+            port->RunEvent(event);
         } catch (...) {
             if (onGuiThread)
-                TMainThread::ShowException(std::current_exception(), FComPort);
+                TMainThread::ShowException(std::current_exception(),
+                                           delivery.Ended ? nullptr : port);
             else // a report may show a window, which only the GUI thread may do
                 TMainThread::QueueException(std::current_exception());
         }
+        // Neither the port nor this object is touched after a handler that closed the port.
+        if (delivery.Ended) break;
     }
+    CurrentDelivery = delivery.Outer;
 }
 
 // --- Processors ---------------------------------------------------------------------------------
