@@ -37,6 +37,7 @@ inline constexpr TOsError InvalidHandle = 6;
 inline constexpr TOsError InvalidParameter = 87;
 inline constexpr TOsError MoreData = 234;
 inline constexpr TOsError NoMoreItems = 259;
+inline constexpr TOsError NotFound = 1168;
 inline constexpr TOsError OperationAborted = 995;
 inline constexpr TOsError IoIncomplete = 996;
 inline constexpr TOsError IoPending = 997;
@@ -264,6 +265,11 @@ public:
     virtual TOsError EscapeCommFunction(THandle AHandle, std::uint32_t AFunction) = 0;
     virtual TOsError GetCommModemStatus(THandle AHandle, std::uint32_t& AStatus) = 0;
     virtual TOsError TransmitCommChar(THandle AHandle, char AChar) = 0;
+    // Cancels this process's operations on the device that still run, all of them or only the
+    // one of AOverlapped (non-null): they end with OperationAborted. Unlike a purge it also ends
+    // an event wait, and an operation that blocks its thread on a device opened without
+    // overlapped access. NotFound when none runs.
+    virtual TOsError CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) = 0;
 
     // --- Events, waits and threads ---------------------------------------------------------
     virtual TOsError CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) = 0;

@@ -313,6 +313,12 @@ public:
         return Result(::TransmitCommChar(H(AHandle), AChar));
     }
 
+    TOsError CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) override {
+        if (Invalid(AHandle))
+            return ERROR_INVALID_HANDLE;
+        return Result(::CancelIoEx(H(AHandle), O(AOverlapped)));
+    }
+
     TOsError CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) override {
         const HANDLE event = ::CreateEventW(nullptr, AManualReset, AInitialState, nullptr);
         if (event == nullptr) {

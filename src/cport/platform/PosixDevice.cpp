@@ -1044,6 +1044,20 @@ TOsError TDevice::TransmitChar(char AChar) {
     return FGone;
 }
 
+TOsError TDevice::Cancel(const TOverlapped* AOverlapped) {
+    TScope scope(*this);
+    if (FClosed) return WinError::InvalidHandle;
+    std::vector<POp> cancelled;
+    for (const std::deque<POp>* queue : {&FReads, &FWrites})
+        for (const POp& op : *queue)
+            if (AOverlapped == nullptr || op->Overlapped == AOverlapped) cancelled.push_back(op);
+    if (FWaitOp && (AOverlapped == nullptr || FWaitOp->Overlapped == AOverlapped))
+        cancelled.push_back(FWaitOp);
+    for (const POp& op : cancelled)
+        Withdraw(*op, WinError::OperationAborted);
+    return cancelled.empty() ? WinError::NotFound : 0;
+}
+
 // --- Modem lines ----------------------------------------------------------------------------
 
 void TDevice::StartWatcher() {

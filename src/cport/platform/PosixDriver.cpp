@@ -225,6 +225,12 @@ TOsError TPosixComPlatform::TransmitCommChar(THandle AHandle, char AChar) {
     return device->TransmitChar(AChar);
 }
 
+TOsError TPosixComPlatform::CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) {
+    std::shared_ptr<TDevice> device;
+    if (const TOsError error = FDriver->FindDevice(AHandle, device)) return error;
+    return device->Cancel(AOverlapped);
+}
+
 // --- Events, waits and threads --------------------------------------------------------------
 
 TOsError TPosixComPlatform::CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) {
