@@ -351,7 +351,7 @@ void EnsureAsync(PCPortAsync& APtr);
 // Destroys the record with its event and data block, and sets APtr to null.
 void FreeAsync(PCPortAsync& APtr);
 // Prepares a record for an operation: kind, a fresh data block of ACount bytes (none for 0 or
-// less) filled from ASource when given, and size. The record must exist.
+// less) filled from ASource when given, and size. A null record raises EComPort code 4.
 void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr);
 // The error code for a failed operation of the record: cpeWriteFile, cpeReadFile or 0.
 std::int32_t AsyncFailureCode(PCPortAsync APtr);
@@ -415,24 +415,38 @@ private:
 // hands each set that arrives to the port's owner by the port's SyncMethod.
 class TComThread : public TThread {
 public:
-    // Creates the thread for an open port, sets the device's event mask and starts it.
+    // Creates the thread for an open port, sets the device's event mask and starts it. Raises
+    // EComPort code 1 with the system's error code when its events or the thread cannot be
+    // created; nothing is left behind then.
     explicit TComThread(TCustomComPort* AComPort);
     // Stops the thread and waits for its end; on the GUI thread a hand-over in flight is
-    // served meanwhile.
+    // served meanwhile, and one that this call runs inside of is let go (TThread::WaitFor).
     ~TComThread() override;
+
+    // Ends this thread's deliveries that run further up the calling thread's stack (a handler
+    // that closes or frees the port): each returns once its handler has, without touching the
+    // port or this object again.
+    void EndDeliveries();
+    // On the thread itself, from a handler that closes the port: does the thread's end steps
+    // on the still open handle and lets the thread end without touching the port again once
+    // the handler has returned. Waiting for it (or FreeOnTerminate) remains to be done.
+    void Leave();
 
 protected:
     void Execute() override;
 
 private:
     void SignalStop();
+    void CloseEvents();
     void DeliverEvents();
     void SendEventCodes();
     void RunEvents();
 
     TCustomComPort* FComPort;
     THandle FStopEvent = 0;
+    THandle FWaitEvent = 0; // the event of the device's wait
     TComEvents FEvents;
+    bool FLeft = false; // the thread's own
 };
 
 // --- The port -------------------------------------------------------------------------------
@@ -440,7 +454,10 @@ private:
 class TCustomComPort : public TComponent {
 public:
     explicit TCustomComPort(TComponent* AOwner);
-    // Runs the close sequence; see the definition for why it swallows errors.
+    // Closes the port with this class's steps only: a derived class's overrides are gone by
+    // the time a base destructor runs, as C++ requires. A class that overrides
+    // CreatePortHandle, ReleasePortHandle or a notification therefore calls Close in its own
+    // destructor. A failing close goes to the application's exception report.
     ~TCustomComPort() override;
 
     // Opens the port if Connected was stored as true; a failure goes to the application's
@@ -456,7 +473,10 @@ public:
     // 1 when the device cannot be opened, 9, 7 or 8 when it refuses the settings (the port is
     // then closed again). Nothing happens on an open port or while designing.
     void Open();
-    // Stops event delivery, aborts pending transfers and closes the device.
+    // Stops event delivery, aborts pending transfers and closes the device. It may be called
+    // from any handler of the port, with every SyncMethod: the device is closed and
+    // OnAfterClose has run when it returns; the rest of the event set being delivered is
+    // dropped, and the event thread is waited for once the handler has returned.
     void Close();
 
     // --- Transfers and line control ---
@@ -632,10 +652,12 @@ protected:
     friend class TComFlowControl;
     friend class TComThread;
 
-    // Opens the device named by Port and stores its handle; raises EComPort code 1.
+    // Opens the device named by Port and stores its handle (SetHandle); raises EComPort code 1.
     virtual void CreatePortHandle();
-    // Closes the handle if there is one and marks it invalid.
+    // Closes the handle if there is one and stores InvalidHandle.
     virtual void ReleasePortHandle();
+    // For overrides of the two steps above: the handle every operation of the port uses.
+    void SetHandle(THandle AValue) { FHandle = AValue; }
     // Queue sizes, control block, timeouts, in this order.
     virtual void ApplyAllSettings();
 
@@ -692,6 +714,13 @@ protected:
     void EventWindowProc(TMessage& AMessage);
 
 private:
+    // The event thread and, with smWindowSync, the event window of an open port.
+    void StartEventDelivery();
+    // Stops the event thread; when Close runs on it (a handler with smNone), the thread is
+    // kept in FStoppedThread until it can be waited for.
+    void StopEventThread();
+    // Waits for the thread kept in FStoppedThread and frees it, unless it is the calling thread.
+    void FreeStoppedThread();
     // Runs the processor of one event.
     void RunEvent(TComEvent AEvent);
     bool WriteDirect(const void* ABuffer, std::int32_t ACount);
@@ -712,6 +741,8 @@ private:
 
     bool FInputCountNotSupported = false;
     std::unique_ptr<TComThread> FEventThread;
+    // A thread that a handler on it stopped, until the next Open or the destructor.
+    std::unique_ptr<TComThread> FStoppedThread;
     bool FThreadCreated = false;
     THandle FHandle = InvalidHandle;
     std::intptr_t FWindow = 0;
@@ -760,6 +791,8 @@ private:
     // Open and Close are not re-entered from their own handlers.
     bool FOpening = false;
     bool FClosing = false;
+    // Counts successful openings, so that the steps after one see whether it still stands.
+    std::uint32_t FOpenings = 0;
 };
 
 // The modal dialog that ShowSetupDialog runs. The component has no GUI of its own: a GUI

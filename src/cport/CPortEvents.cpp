@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 
 namespace cport {
 
@@ -33,6 +34,16 @@ constexpr std::array<TComEvent, 10> DeliveryOrder = {
 // Windows thread priorities of the runtime's priority levels.
 constexpr std::array<int, 7> ThreadPriorities = {-15, -2, -1, 0, 1, 2, 15};
 
+// A delivery of an event set in progress on this thread, innermost first. A handler that
+// closes or frees the port ends it: the port, and with it the thread object, may be gone when
+// the handler returns.
+struct TDelivery {
+    const TComThread* Thread;
+    bool Ended;
+    TDelivery* Outer;
+};
+thread_local TDelivery* CurrentDelivery = nullptr;
+
 } // namespace
 
 std::uint32_t EventsToMask(TComEvents AEvents) {
@@ -53,9 +64,21 @@ TComEvents MaskToEvents(std::uint32_t AMask) {
 
 TComThread::TComThread(TCustomComPort* AComPort)
     : FComPort(AComPort) {
-    if (Platform().CreateEventW(true, false, FStopEvent) != WinError::Success) FStopEvent = 0;
-    Platform().SetCommMask(FComPort->FHandle, EventsToMask(FComPort->FEvents));
-    Start();
+    TComPlatform& platform = Platform();
+    TOsError error = platform.CreateEventW(true, false, FStopEvent);
+    if (error == WinError::Success) error = platform.CreateEventW(true, true, FWaitEvent);
+    if (error == WinError::Success) {
+        platform.SetCommMask(FComPort->FHandle, EventsToMask(FComPort->FEvents));
+        try {
+            Start();
+        } catch (const std::system_error& e) {
+            error = static_cast<TOsError>(e.code().value());
+        }
+    }
+    if (error != WinError::Success) {
+        CloseEvents();
+        FComPort->RaiseOsError(cpeCannotOpen, error);
+    }
 }
 
 TComThread::~TComThread() {
@@ -63,19 +86,26 @@ TComThread::~TComThread() {
     Terminate();
     WaitFor();
     // Closed here rather than by the thread: SignalStop must never set a closed event.
-    if (FStopEvent != 0) Platform().CloseHandle(FStopEvent);
+    CloseEvents();
 }
 
 void TComThread::SignalStop() {
     if (FStopEvent != 0) Platform().SetEvent(FStopEvent);
 }
 
+void TComThread::CloseEvents() {
+    for (THandle* event : {&FStopEvent, &FWaitEvent}) {
+        if (*event != 0) Platform().CloseHandle(*event);
+        *event = 0;
+    }
+}
+
 void TComThread::Execute() {
     TComPlatform& platform = Platform();
     platform.SetCurrentThreadPriority(ThreadPriorities[FComPort->FEventThreadPriority]);
     TOverlapped overlapped;
-    platform.CreateEventW(true, true, overlapped.hEvent);
-    const THandle waitList[2] = {FStopEvent, overlapped.hEvent};
+    overlapped.hEvent = FWaitEvent;
+    const THandle waitList[2] = {FStopEvent, FWaitEvent};
     std::uint32_t mask = 0;
     std::uint32_t result = Wait::Failed;
     do {
@@ -89,6 +119,7 @@ void TComThread::Execute() {
                 WinError::Success) {
             FEvents = MaskToEvents(mask);
             DeliverEvents();
+            if (FLeft) return;
         }
     } while (result == Wait::Object0 + 1);
     platform.SetCommMask(FComPort->FHandle, 0);
@@ -96,7 +127,20 @@ void TComThread::Execute() {
     std::uint32_t ignored = 0;
     platform.GetOverlappedResult(FComPort->FHandle, &overlapped, ignored, true);
     platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
-    platform.CloseHandle(overlapped.hEvent);
+}
+
+void TComThread::EndDeliveries() {
+    for (TDelivery* delivery = CurrentDelivery; delivery != nullptr; delivery = delivery->Outer)
+        if (delivery->Thread == this) delivery->Ended = true;
+}
+
+void TComThread::Leave() {
+    FLeft = true;
+    // No wait of the device is pending while the thread delivers.
+    TComPlatform& platform = Platform();
+    platform.SetCommMask(FComPort->FHandle, 0);
+    platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
+    CloseEvents();
 }
 
 void TComThread::DeliverEvents() {
@@ -122,20 +166,28 @@ void TComThread::SendEventCodes() {
 }
 
 void TComThread::RunEvents() {
+    TCustomComPort* const port = FComPort;
+    const TComEvents events = FEvents;
     const bool onGuiThread = TMainThread::IsCurrent();
+    TDelivery delivery{this, false, CurrentDelivery};
+    CurrentDelivery = &delivery;
     for (const TComEvent event : DeliveryOrder) {
-        if (!FEvents.Contains(event)) continue;
+        if (!events.Contains(event)) continue;
         // A failing handler must not end event delivery: the logger would stop logging
         // without a word. It is reported, and the remaining events of the set still run.
         try {
-            FComPort->RunEvent(event);
+            port->RunEvent(event);
         } catch (...) {
             if (onGuiThread)
-                TMainThread::ShowException(std::current_exception(), FComPort);
+                TMainThread::ShowException(std::current_exception(),
+                                           delivery.Ended ? nullptr : port);
             else // a report may show a window, which only the GUI thread may do
                 TMainThread::QueueException(std::current_exception());
         }
+        // Neither the port nor this object is touched after a handler that closed the port.
+        if (delivery.Ended) break;
     }
+    CurrentDelivery = delivery.Outer;
 }
 
 // --- Processors ---------------------------------------------------------------------------------
@@ -272,10 +324,18 @@ void TCustomComPort::ProcessBeforeOpen() {
 }
 
 void TCustomComPort::ProcessAfterOpen() {
+    // A handler that closed the port, or opened it anew, ends the steps of this opening: the
+    // rest would ask a closed handle, or report the new opening's lines twice.
+    const std::uint32_t opening = FOpenings;
+    auto same = [&] { return FConnected && FOpenings == opening; };
     NotifyLinksSignal(lnConn, true);
+    if (!same()) return;
     NotifyAfterOpen();
+    if (!same()) return;
     ProcessCTSChange();
+    if (!same()) return;
     ProcessDSRChange();
+    if (!same()) return;
     ProcessRLSDChange();
 }
 

@@ -56,6 +56,10 @@ TCustomComPort::~TCustomComPort() {
     } catch (...) {
         TMainThread::ShowException(std::current_exception(), this);
     }
+    FreeStoppedThread();
+    // Freed by a handler on its own event thread, which cannot wait for itself: the thread
+    // frees itself once that handler has returned.
+    if (FStoppedThread) FStoppedThread.release()->FreeOnTerminate();
     FreeAsync(FReadAsyncPtr);
     FreeAsync(FWriteAsyncPtr);
     FBuffer.reset();
@@ -89,29 +93,40 @@ void TCustomComPort::EndUpdate() {
 
 void TCustomComPort::Open() {
     if (FConnected || Designing() || FOpening) return;
-    TFlagGuard opening(FOpening);
-    ProcessBeforeOpen();
-    CreatePortHandle();
-    FConnected = true;
-    try {
-        ApplyAllSettings();
-    } catch (...) {
-        ReleasePortHandle();
-        FConnected = false;
-        throw;
-    }
-    if (FEvents.Empty()) {
-        FThreadCreated = false;
-    } else {
-        if (FSyncMethod == smWindowSync)
-            FWindow = TMainThread::AllocateHWnd(
-                [this](TMessage& AMessage) { EventWindowProc(AMessage); });
-        if (FOverlapped) {
-            FEventThread = std::make_unique<TComThread>(this);
-            FThreadCreated = true;
+    FreeStoppedThread();
+    {
+        TFlagGuard opening(FOpening);
+        ProcessBeforeOpen();
+        CreatePortHandle();
+        FConnected = true;
+        try {
+            ApplyAllSettings();
+            StartEventDelivery();
+        } catch (...) {
+            if (FWindow != 0) {
+                TMainThread::DeallocateHWnd(FWindow);
+                FWindow = 0;
+            }
+            ReleasePortHandle();
+            FConnected = false;
+            throw;
         }
+        ++FOpenings;
     }
+    // The port is open: its handlers may close it, or open it anew under another name.
     ProcessAfterOpen();
+}
+
+void TCustomComPort::StartEventDelivery() {
+    FThreadCreated = false;
+    if (FEvents.Empty()) return;
+    if (FSyncMethod == smWindowSync)
+        FWindow =
+            TMainThread::AllocateHWnd([this](TMessage& AMessage) { EventWindowProc(AMessage); });
+    if (FOverlapped) {
+        FEventThread = std::make_unique<TComThread>(this);
+        FThreadCreated = true;
+    }
 }
 
 void TCustomComPort::Close() {
@@ -130,7 +145,7 @@ void TCustomComPort::Close() {
     step([this] { ProcessBeforeClose(); });
     step([this] { AbortAllAsync(); });
     if (FThreadCreated) {
-        FEventThread.reset();
+        StopEventThread();
         FThreadCreated = false;
     }
     if (FWindow != 0) {
@@ -141,6 +156,21 @@ void TCustomComPort::Close() {
     FConnected = false;
     step([this] { ProcessAfterClose(); });
     if (failure) std::rethrow_exception(failure);
+}
+
+void TCustomComPort::StopEventThread() {
+    std::unique_ptr<TComThread> thread = std::move(FEventThread);
+    thread->EndDeliveries();
+    if (!thread->IsCurrent()) return; // freeing it stops it and waits for it
+    // A handler on the event thread itself (smNone) closes: the thread cannot wait for
+    // itself, so it ends once the handler has returned and is waited for later.
+    thread->Leave();
+    FreeStoppedThread();
+    FStoppedThread = std::move(thread);
+}
+
+void TCustomComPort::FreeStoppedThread() {
+    if (FStoppedThread && !FStoppedThread->IsCurrent()) FStoppedThread.reset();
 }
 
 TSetupDialogProc SetSetupDialog(TSetupDialogProc AProc) {

@@ -1,7 +1,9 @@
 #include "CPort.h"
 
-#include <cassert>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 namespace cport {
 
@@ -51,7 +53,8 @@ void FreeAsync(PCPortAsync& APtr) {
 }
 
 void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr) {
-    assert(APtr != nullptr && "StageAsync needs a record");
+    // Public, so checked in every build: a release build would write through null.
+    if (APtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
     APtr->Kind = AKind;
     APtr->Data.reset();
     if (ACount > 0) {
@@ -325,18 +328,54 @@ void TCustomComPort::WaitForEvent(TComEvents& AEvents, THandle AStopEvent, std::
 
     platform.SetCommMask(FHandle, EventsToMask(AEvents));
     std::uint32_t mask = 0;
-    TOsError error = platform.WaitCommEvent(FHandle, &mask, &overlapped);
+    TOsError error = WinError::IoPending;
+    // Without overlapped access the device's wait blocks its caller until an event comes. It
+    // runs on a thread of its own, so that this one can honour the timeout and the stop event,
+    // and tells of its end through the record's event.
+    std::future<TOsError> blocking;
+    if (FOverlapped) {
+        error = platform.WaitCommEvent(FHandle, &mask, &overlapped);
+    } else {
+        try {
+            blocking =
+                std::async(std::launch::async, [&platform, &mask, &overlapped, handle = FHandle] {
+                    const TOsError result = platform.WaitCommEvent(handle, &mask, &overlapped);
+                    if (result != WinError::IoPending) platform.SetEvent(overlapped.hEvent);
+                    return result;
+                });
+        } catch (const std::system_error& e) {
+            error = static_cast<TOsError>(e.code().value());
+        }
+    }
     if (error != WinError::Success && error != WinError::IoPending)
         RaiseOsError(cpeWaitForEvent, error);
     std::uint32_t result = Wait::Failed;
     error = platform.WaitForMultipleObjects(handleCount, handles, false,
                                             static_cast<std::uint32_t>(ATimeout), result);
-    const bool ended =
+    bool ended =
         error == WinError::Success &&
         (result == Wait::Object0 || result == Wait::Object0 + 1 || result == Wait::Timeout);
     if (error == WinError::Success && !ended) error = WinError::InvalidHandle;
+    bool pending = true; // the device's wait ran, or runs, in the background
+    if (blocking.valid()) {
+        // A wait still blocked in the device is cancelled: the mask cannot end it, since
+        // Windows holds every other call on such a device back until it returns. It may not
+        // have begun yet, hence the repeats.
+        while (blocking.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+            platform.CancelIoEx(FHandle, nullptr);
+            blocking.wait_for(std::chrono::milliseconds(10));
+        }
+        const TOsError started = blocking.get();
+        // Wine alone returns at once and lets the wait run on as if it were overlapped.
+        pending = started == WinError::IoPending;
+        if (!pending && started != WinError::Success &&
+            (started != WinError::OperationAborted || result == Wait::Object0)) {
+            ended = false;
+            error = started;
+        }
+    }
     platform.SetCommMask(FHandle, 0);
-    if (result != Wait::Object0) {
+    if (pending && result != Wait::Object0) {
         // The new mask ends the device's wait, which then writes into mask: wait for that
         // before mask and the record go out of scope.
         std::uint32_t ignored = 0;

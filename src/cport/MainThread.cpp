@@ -18,6 +18,7 @@ struct THandOver {
     bool Done = false;
     std::exception_ptr Error;
     std::intptr_t Result = 0;
+    std::thread::id Caller; // of a Synchronize call
 };
 
 struct TItem {
@@ -49,6 +50,14 @@ std::atomic<std::thread::id> MainId{std::this_thread::get_id()};
 // The message being served on this thread, until its sender is released.
 thread_local std::shared_ptr<THandOver> CurrentSent;
 
+// The Synchronize calls being served on this thread, innermost first; each lives on the stack
+// of the Serve that runs it.
+struct TServedCall {
+    std::shared_ptr<THandOver> HandOver;
+    TServedCall* Outer;
+};
+thread_local TServedCall* ServedCalls = nullptr;
+
 void Release(THandOver& AHandOver, std::intptr_t AResult) {
     AHandOver.Result = AResult;
     AHandOver.Done = true;
@@ -76,16 +85,21 @@ void AwaitHandOver(THandOver& AHandOver) {
 void Serve(TItem& AItem) {
     TState& state = State();
     if (AItem.Call) {
+        TServedCall served{AItem.Sender, ServedCalls};
+        if (AItem.Sender) ServedCalls = &served;
         try {
             AItem.Call();
         } catch (...) {
+            bool released = true;
             if (AItem.Sender) {
                 std::lock_guard lock(state.Lock);
-                AItem.Sender->Error = std::current_exception();
-            } else {
-                TMainThread::ShowException(std::current_exception(), nullptr);
+                released = AItem.Sender->Done;
+                if (!released) AItem.Sender->Error = std::current_exception();
             }
+            // A caller released early (see WaitFor) can no longer hear of it.
+            if (released) TMainThread::ShowException(std::current_exception(), nullptr);
         }
+        ServedCalls = served.Outer;
         if (AItem.Sender) {
             {
                 std::lock_guard lock(state.Lock);
@@ -162,6 +176,7 @@ void TMainThread::Synchronize(const std::function<void()>& AMethod) {
         return;
     }
     auto handOver = std::make_shared<THandOver>();
+    handOver->Caller = std::this_thread::get_id();
     TItem item;
     item.Call = AMethod;
     item.Sender = handOver;
@@ -293,26 +308,52 @@ TThread::~TThread() {
 }
 
 void TThread::Start() {
+    // The thread itself reads FThread (IsCurrent): it begins once FThread holds it.
+    std::lock_guard started(State().Lock);
     FThread = std::thread([this] {
+        TState& shared = State();
+        // Start holds the lock until FThread is stored.
+        { std::lock_guard lock(shared.Lock); }
         try {
             Execute();
         } catch (...) {
             FFatalException = std::current_exception();
         }
-        TState& state = State();
         {
-            std::lock_guard lock(state.Lock);
+            std::lock_guard lock(shared.Lock);
             FFinished = true;
         }
-        state.Changed.notify_all();
+        shared.Changed.notify_all();
+        if (FFreeOnTerminate) {
+            FThread.detach();
+            delete this;
+        }
     });
 }
 
+bool TThread::IsCurrent() const {
+    return FThread.get_id() == std::this_thread::get_id();
+}
+
+void TThread::FreeOnTerminate() {
+    FFreeOnTerminate = true;
+}
+
 void TThread::WaitFor() {
-    if (!FThread.joinable() || FThread.get_id() == std::this_thread::get_id()) return;
+    if (!FThread.joinable() || IsCurrent()) return;
     if (TMainThread::IsCurrent()) {
         TState& state = State();
         std::unique_lock lock(state.Lock);
+        // A call of this thread's that this very wait runs inside of (a handler that ends the
+        // thread) would never return before the wait does: the thread is let go at once.
+        bool released = false;
+        for (TServedCall* call = ServedCalls; call != nullptr; call = call->Outer) {
+            if (call->HandOver->Caller == FThread.get_id() && !call->HandOver->Done) {
+                Release(*call->HandOver, 0);
+                released = true;
+            }
+        }
+        if (released) state.Changed.notify_all();
         while (!FFinished) {
             TItem item;
             if (TakeItem(lock, item)) {

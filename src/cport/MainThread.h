@@ -86,12 +86,20 @@ public:
     TThread& operator=(const TThread&) = delete;
     virtual ~TThread();
 
+    // Raises std::system_error when the system cannot create the thread.
     void Start();
     void Terminate() { FTerminated = true; }
     bool Terminated() const { return FTerminated; }
-    // Waits until Execute has returned and joins the thread; does nothing if it never started
-    // or was joined already.
+    // Whether the calling thread is this thread.
+    bool IsCurrent() const;
+    // Waits until Execute has returned and joins the thread; does nothing if it never started,
+    // was joined already, or is the calling thread. Called on the GUI thread from inside one of
+    // this thread's Synchronize calls, it first lets the thread go on as if that call had
+    // returned: the call could not return before the wait does.
     void WaitFor();
+    // Called on the thread itself, by code that frees the owner of this object: the object is
+    // freed by its own thread once Execute has returned, and nobody waits for it.
+    void FreeOnTerminate();
     // The exception that ended Execute, if one did.
     std::exception_ptr FatalException() const { return FFatalException; }
 
@@ -104,7 +112,8 @@ protected:
 private:
     std::thread FThread;
     std::atomic<bool> FTerminated{false};
-    bool FFinished = false; // guarded by the queue's lock
+    bool FFinished = false;        // guarded by the queue's lock
+    bool FFreeOnTerminate = false; // the thread's own
     std::exception_ptr FFatalException;
 };
 

@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
 #include <thread>
 
 namespace cport {
@@ -402,6 +406,63 @@ TEST_F(Events, CloseWhileAHandOverWaitsDoesNotDeadlock) {
     Port.Close(); // serves the pending hand-over while it waits for the thread
     EXPECT_FALSE(Port.Connected());
     EXPECT_EQ(calls, 1) << "the hand-over in flight completed during the close";
+}
+
+// A deadlock on the test's thread, which plays the GUI thread, ends the program instead of
+// hanging it.
+struct TDeadlockWatch {
+    std::promise<void> Ended;
+    std::thread Watch{[ended = Ended.get_future()] {
+        if (ended.wait_for(30s) == std::future_status::ready) return;
+        std::fputs("deadlock\n", stderr);
+        std::abort();
+    }};
+    ~TDeadlockWatch() {
+        Ended.set_value();
+        Watch.join();
+    }
+};
+
+// A handler may close its port, open it under another name or free it, with every sync
+// method: the device is closed and OnAfterClose has run when the call returns, the rest of the
+// event set is dropped (its CTS would ask the closed device), and nothing outlives the port.
+TEST_F(Events, HandlersMayCloseReopenOrFreeTheirPort) {
+    const TDeadlockWatch watch;
+    Fake.SetInputCount(1);
+    const std::vector<std::function<void(TComPort*)>> actions = {
+        [](TComPort* APort) { APort->Close(); },
+        [](TComPort* APort) { APort->SetConnected(false); },
+        [](TComPort* APort) { APort->SetPort("COM7"); }, [](TComPort* APort) { delete APort; }};
+    for (TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
+        for (std::size_t action = 0; action < actions.size(); ++action) {
+            SCOPED_TRACE(std::to_string(method) + " " + std::to_string(action));
+            auto* port = new TComPort(nullptr);
+            port->SetSyncMethod(method);
+            std::atomic<int> afterClose{0}, handled{0};
+            port->SetOnAfterClose([&](TObject*) { ++afterClose; });
+            port->SetOnRxChar([&, port, action](TObject*, std::int32_t) {
+                // The handler goes with a freed port: what it needs afterwards is on the stack.
+                TComPort* const self = port;
+                const bool frees = action == 3;
+                TFakeComPlatform& fake = Fake;
+                std::atomic<int>& closes = afterClose;
+                std::atomic<int>& count = handled;
+                actions[action](self);
+                EXPECT_EQ(fake.OpenDevices().empty(), frees || !self->Connected());
+                EXPECT_EQ(closes, 1);
+                ++count;
+            });
+            port->Open();
+            ASSERT_TRUE(Fake.WaitUntilCommWaitPending(5s));
+            Fake.SignalCommEvent(EvMask::RxChar | EvMask::Cts);
+            ASSERT_TRUE(ServeUntil([&] { return handled == 1; }));
+            EXPECT_TRUE(action != 2 || Fake.WaitUntilCommWaitPending(5s)) << "opened anew";
+            if (action != 3) delete port;
+            EXPECT_EQ(Reports.Count(), 0u);
+            EXPECT_EQ(Fake.LiveEvents(), 0u);
+            EXPECT_TRUE(Fake.OpenDevices().empty());
+        }
+    }
 }
 
 TEST_F(Events, OpenCloseCyclesWhileTheDeviceFloods) {

@@ -264,7 +264,7 @@ struct TApplyFailure {
     std::vector<std::string> CallsMade;
 };
 
-TEST_F(Lifecycle, FailureOfEachApplyStepDuringOpenReleasesTheHandle) {
+TEST_F(Lifecycle, FailureOfEachStepOfOpenReleasesTheHandle) {
     const TApplyFailure cases[] = {
         {"SetupComm",
          9,
@@ -278,17 +278,24 @@ TEST_F(Lifecycle, FailureOfEachApplyStepDuringOpenReleasesTheHandle) {
          8,
          "COM Port Error: SetCommTimeouts failed on COM1",
          {"CreateFileW", "SetupComm", "SetCommState", "SetCommTimeouts", "CloseHandle"}},
+        // The event thread's first event.
+        {"CreateEventW",
+         1,
+         "COM Port Error: Unable to open com port on COM1",
+         {"CreateFileW", "SetupComm", "SetCommState", "SetCommTimeouts", "CloseHandle"}},
     };
     for (const TApplyFailure& c : cases) {
         SCOPED_TRACE(c.Call);
         Fake.ClearCalls();
         Log.clear();
         Watch(Port);
+        Port.SetEvents(c.Code == 1 ? AllComEvents : TComEvents{});
         Fake.Fail(c.Call, 87);
         EXPECT_COM_ERROR(Port.Open(), c.Code, 87, c.Message);
         EXPECT_FALSE(Port.Connected());
         EXPECT_EQ(Port.Handle(), InvalidHandle);
         EXPECT_TRUE(Fake.OpenDevices().empty());
+        EXPECT_EQ(Fake.LiveEvents(), 0u);
         EXPECT_EQ(Fake.DeviceCallNames(), c.CallsMade);
         EXPECT_EQ(Log, std::vector<std::string>{"BeforeOpen"});
     }
@@ -526,6 +533,43 @@ TEST_F(Lifecycle, HandlersCannotReenterOpenOrClose) {
     Port.Close();
     EXPECT_FALSE(Port.Connected());
     EXPECT_EQ(Fake.CountCalls("CloseHandle"), 1);
+}
+
+// A port that opens its device its own way, and stores the handle for the port to use.
+class TOwnHandlePort : public TComPort {
+public:
+    using TComPort::TComPort;
+
+protected:
+    void CreatePortHandle() override {
+        THandle handle = InvalidHandle;
+        TComPlatform::Current().CreateFileW("own:" + Port(), true, handle);
+        SetHandle(handle);
+    }
+};
+
+TEST_F(Lifecycle, ASubclassMayOpenItsDeviceItsOwnWay) {
+    {
+        TOwnHandlePort port(nullptr);
+        port.SetEvents({});
+        port.Open();
+        EXPECT_EQ(Fake.CallsNamed("CreateFileW").back().Text, "own:COM1");
+        EXPECT_EQ(Fake.OpenDevices(), std::vector<THandle>{port.Handle()});
+    }
+    EXPECT_TRUE(Fake.OpenDevices().empty());
+}
+
+TEST_F(Lifecycle, OnAfterOpenMayReopenOrCloseThePort) {
+    Port.SetOnAfterOpen([&](TObject*) { Port.SetPort("COM8"); });
+    EXPECT_NO_THROW(Port.Open());
+    EXPECT_TRUE(Port.Connected());
+    EXPECT_EQ(Fake.CallsNamed("CreateFileW").back().Text, "\\\\.\\COM8");
+    EXPECT_EQ(Fake.OpenDevices(), std::vector<THandle>{Port.Handle()});
+    Port.Close();
+    Port.SetOnAfterOpen([&](TObject*) { Port.Close(); });
+    EXPECT_NO_THROW(Port.Open());
+    EXPECT_FALSE(Port.Connected());
+    EXPECT_TRUE(Fake.OpenDevices().empty());
 }
 
 TEST_F(Lifecycle, NonOverlappedPortOpensWithoutOverlappedAccess) {

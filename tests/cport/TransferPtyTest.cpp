@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 namespace cport {
@@ -159,6 +160,30 @@ TEST_F(TransferPty, WaitForEventTimesOutStopsOrSeesData) {
     Port.WaitForEvent(events, 0, 10000);
     device.join();
     EXPECT_TRUE(events.Contains(evRxChar));
+}
+
+TEST_F(TransferPty, WaitForEventWithoutOverlappedAccessTimesOutAndStops) {
+    Port.SetOverlapped(false);
+    Port.Open();
+    TComPlatform& platform = TComPlatform::Current();
+    THandle stop = 0;
+    ASSERT_EQ(platform.CreateEventW(true, true, stop), 0u);
+    std::promise<void> done;
+    std::thread waiter([&] {
+        TComEvents events{evRxChar};
+        Port.WaitForEvent(events, 0, 100);
+        EXPECT_TRUE(events.Empty());
+        Port.WaitForEvent(events = {evRxChar}, stop, -1);
+        EXPECT_TRUE(events.Empty());
+        done.set_value();
+    });
+    // A wait that does not end is ended by a byte, and fails the test.
+    if (done.get_future().wait_for(5s) != std::future_status::ready) {
+        ADD_FAILURE() << "the wait ignored its timeout or stop event";
+        Pty.WriteAll("!");
+    }
+    waiter.join();
+    platform.CloseHandle(stop);
 }
 
 TEST_F(TransferPty, OneMebibyteArrivesCompleteAndInOrderBothWays) {

@@ -87,6 +87,7 @@ TEST_F(Transfer, NullRecordsAreRefusedUnlessNothingIsToBeDone) {
     EXPECT_COM_ERROR(Port.IsAsyncCompleted(none), 4, -1, message);
     EXPECT_COM_ERROR(Port.WriteStrAsync("a", none), 4, -1, message);
     EXPECT_COM_ERROR(Port.ReadStrAsync(text, 1, none), 4, -1, message);
+    EXPECT_COM_ERROR(StageAsync(okWrite, "a", 1, none), 4, -1, message);
     EXPECT_EQ(Port.WriteStrAsync("", none), 0);
     EXPECT_EQ(Port.ReadStrAsync(text, 0, none), 0);
     EXPECT_TRUE(text.empty());

@@ -478,6 +478,21 @@ TOsError TFakeComPlatform::TransmitCommChar(THandle AHandle, char AChar) {
     return WinError::Success;
 }
 
+TOsError TFakeComPlatform::CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) {
+    std::lock_guard lock(FLock);
+    if (TOsError e = Enter(TCall{"CancelIoEx", AHandle})) return e;
+    TDevice* device = FindDevice(AHandle);
+    if (device == nullptr) return WinError::InvalidHandle;
+    // The event wait only: the tests end reads and writes with a purge.
+    TOverlapped* const wait = device->WaitOverlapped;
+    if (wait == nullptr || (AOverlapped != nullptr && AOverlapped != wait))
+        return WinError::NotFound;
+    Complete(wait, WinError::OperationAborted, 0);
+    device->WaitOverlapped = nullptr;
+    device->WaitMask = nullptr;
+    return WinError::Success;
+}
+
 // --- Events and waits -------------------------------------------------------------------------
 
 TOsError TFakeComPlatform::CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) {

@@ -110,6 +110,7 @@ public:
     TOsError EscapeCommFunction(THandle AHandle, std::uint32_t AFunction) override;
     TOsError GetCommModemStatus(THandle AHandle, std::uint32_t& AStatus) override;
     TOsError TransmitCommChar(THandle AHandle, char AChar) override;
+    TOsError CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) override;
 
     TOsError CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) override;
     TOsError SetEvent(THandle AEvent) override;

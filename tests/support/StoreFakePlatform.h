@@ -70,6 +70,7 @@ public:
     TOsError EscapeCommFunction(THandle, std::uint32_t) override { return NotSupported; }
     TOsError GetCommModemStatus(THandle, std::uint32_t&) override { return NotSupported; }
     TOsError TransmitCommChar(THandle, char) override { return NotSupported; }
+    TOsError CancelIoEx(THandle, TOverlapped*) override { return NotSupported; }
     TOsError CreateEventW(bool, bool, THandle&) override { return NotSupported; }
     TOsError SetEvent(THandle) override { return NotSupported; }
     TOsError ResetEvent(THandle) override { return NotSupported; }

@@ -9,10 +9,10 @@
 //
 // Every operation returns a TOsError: 0 on success, otherwise the operating system's error
 // code, captured inside the failing call before anything else can overwrite it. On POSIX that
-// code is the errno value. The conditions that the component's logic tests for itself (a
-// pending or incomplete operation, an aborted one, the end of an enumeration, data that does
-// not fit, a wait that timed out) carry the Windows values on every platform, so that the
-// logic is one and the same.
+// code is the errno value. A device or event handle that is not open, and the conditions that
+// the component's logic tests for itself (a pending or incomplete operation, an aborted one,
+// the end of an enumeration, data that does not fit, a wait that timed out) carry the Windows
+// values on every platform, so that the logic and its error reports are one and the same.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +37,7 @@ inline constexpr TOsError InvalidHandle = 6;
 inline constexpr TOsError InvalidParameter = 87;
 inline constexpr TOsError MoreData = 234;
 inline constexpr TOsError NoMoreItems = 259;
+inline constexpr TOsError NotFound = 1168;
 inline constexpr TOsError OperationAborted = 995;
 inline constexpr TOsError IoIncomplete = 996;
 inline constexpr TOsError IoPending = 997;
@@ -264,6 +265,11 @@ public:
     virtual TOsError EscapeCommFunction(THandle AHandle, std::uint32_t AFunction) = 0;
     virtual TOsError GetCommModemStatus(THandle AHandle, std::uint32_t& AStatus) = 0;
     virtual TOsError TransmitCommChar(THandle AHandle, char AChar) = 0;
+    // Cancels this process's operations on the device that still run, all of them or only the
+    // one of AOverlapped (non-null): they end with OperationAborted. Unlike a purge it also ends
+    // an event wait, and an operation that blocks its thread on a device opened without
+    // overlapped access. NotFound when none runs.
+    virtual TOsError CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) = 0;
 
     // --- Events, waits and threads ---------------------------------------------------------
     virtual TOsError CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) = 0;
@@ -303,7 +309,8 @@ public:
                                                  const std::string& AKey,
                                                  const std::string& ADefault, std::size_t ASize,
                                                  const std::string& AFile) = 0;
-    // Writes one line; with no section, key and value it writes cached changes of AFile out.
+    // Writes one line; with no section, key and value it writes cached changes of AFile out,
+    // which always succeeds (Windows reports no outcome for it).
     virtual TOsError WritePrivateProfileStringW(const std::optional<std::string>& ASection,
                                                 const std::optional<std::string>& AKey,
                                                 const std::optional<std::string>& AValue,

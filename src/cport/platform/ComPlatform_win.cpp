@@ -313,6 +313,12 @@ public:
         return Result(::TransmitCommChar(H(AHandle), AChar));
     }
 
+    TOsError CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) override {
+        if (Invalid(AHandle))
+            return ERROR_INVALID_HANDLE;
+        return Result(::CancelIoEx(H(AHandle), O(AOverlapped)));
+    }
+
     TOsError CreateEventW(bool AManualReset, bool AInitialState, THandle& AEvent) override {
         const HANDLE event = ::CreateEventW(nullptr, AManualReset, AInitialState, nullptr);
         if (event == nullptr) {
@@ -437,6 +443,12 @@ public:
                                         const std::optional<std::string>& AKey,
                                         const std::optional<std::string>& AValue,
                                         const std::string& AFile) override {
+        if (!ASection && !AKey && !AValue) {
+            // The flush returns zero by design and leaves the last error of an earlier call
+            // (2 after reading a missing file): it has no outcome to report.
+            ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, Wide(AFile).c_str());
+            return ERROR_SUCCESS;
+        }
         const std::wstring section = Wide(ASection.value_or(""));
         const std::wstring key = Wide(AKey.value_or(""));
         const std::wstring value = Wide(AValue.value_or(""));

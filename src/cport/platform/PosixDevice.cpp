@@ -183,6 +183,9 @@ TOsError TDevice::Init() {
     // flock keeps out a second opener, in this process too, and root, whom TIOCEXCL lets in.
     if (::flock(FFd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : Errno();
     if (::ioctl(FFd, TIOCEXCL) != 0) return Errno();
+    // A handle starts with transmission running, as on Windows; an output stop (TCOOFF) lives
+    // in the terminal and would outlast the handle that set it.
+    if (::tcflow(FFd, TCOON) != 0) return Errno();
     if (const TOsError error = MakeRawLine(FFd)) return error;
     TLineSettings line;
     if (const TOsError error = ReadLine(FFd, line)) return error;
@@ -217,6 +220,7 @@ TOsError TDevice::Init() {
 }
 
 void TDevice::Close() {
+    bool xoffHeld = false;
     {
         std::unique_lock lock(FLock);
         if (FClosed) return;
@@ -232,18 +236,21 @@ void TDevice::Close() {
         // The descriptor is closed only once no waiter polls it any more, so no thread ever
         // polls a closed or reused descriptor.
         FUnpolled.wait(lock, [this] { return FPolling == 0; });
+        xoffHeld = FXoffHeld;
     }
     if (FWatcher) {
         FWatcher->Stop();
         FWatcher.reset();
     }
+    // Not left to whoever opens the device next.
+    if (xoffHeld) ::tcflow(FFd, TCOON);
     ::close(FFd);
 }
 
 // --- The pump -------------------------------------------------------------------------------
 
 TOsError TDevice::Usable() const {
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     return FGone;
 }
 
@@ -917,7 +924,7 @@ TOsError TDevice::AwaitRecord(TOverlapped* AOverlapped) {
 
 TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
     TScope scope(*this);
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     Pump();
     if (FGone == 0 && FHasCounters) FErrors |= PollCounters();
     AErrors = FErrors;
@@ -947,7 +954,7 @@ TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
 
 TOsError TDevice::Purge(std::uint32_t AFlags) {
     TScope scope(*this);
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     if ((AFlags & ~(Purge::TxAbort | Purge::RxAbort | Purge::TxClear | Purge::RxClear)) != 0)
         return EINVAL;
     // A gone device has nothing left to purge: its hang-up ended every pending operation and
@@ -1012,7 +1019,7 @@ TOsError TDevice::Escape(std::uint32_t AFunction) {
 
 TOsError TDevice::ModemStatus(std::uint32_t& AStatus) {
     TScope scope(*this);
-    if (FClosed) return EBADF;
+    if (FClosed) return WinError::InvalidHandle;
     AStatus = 0;
     // A device without modem lines (a pty) has all of them off, and so has a gone one.
     if (!FHasModemLines || FGone != 0) return 0;
@@ -1035,6 +1042,20 @@ TOsError TDevice::TransmitChar(char AChar) {
     FPriority.push_back(AChar);
     WriteOutput(TClock::now());
     return FGone;
+}
+
+TOsError TDevice::Cancel(const TOverlapped* AOverlapped) {
+    TScope scope(*this);
+    if (FClosed) return WinError::InvalidHandle;
+    std::vector<POp> cancelled;
+    for (const std::deque<POp>* queue : {&FReads, &FWrites})
+        for (const POp& op : *queue)
+            if (AOverlapped == nullptr || op->Overlapped == AOverlapped) cancelled.push_back(op);
+    if (FWaitOp && (AOverlapped == nullptr || FWaitOp->Overlapped == AOverlapped))
+        cancelled.push_back(FWaitOp);
+    for (const POp& op : cancelled)
+        Withdraw(*op, WinError::OperationAborted);
+    return cancelled.empty() ? WinError::NotFound : 0;
 }
 
 // --- Modem lines ----------------------------------------------------------------------------

@@ -97,6 +97,9 @@ public:
     TOsError ModemStatus(std::uint32_t& AStatus);
     // Sends AChar ahead of pending writes; EBUSY while the last one waits.
     TOsError TransmitChar(char AChar);
+    // Ends the pending operations, or the one of AOverlapped, with OperationAborted, waits and
+    // blocked calls included; NotFound when there is none.
+    TOsError Cancel(const TOverlapped* AOverlapped);
     // Completes pending operations with OperationAborted, waits until no waiter polls the
     // descriptor any more, stops the modem watcher and closes the descriptor.
     void Close();

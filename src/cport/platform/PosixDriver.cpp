@@ -45,9 +45,9 @@ THandle TPosixDriver::Add(std::shared_ptr<TEvent> AEvent) {
 TOsError TPosixDriver::FindDevice(THandle AHandle, std::shared_ptr<TDevice>& ADevice) {
     std::lock_guard lock(FLock);
     const auto entry = FHandles.find(AHandle);
-    if (entry == FHandles.end()) return EBADF;
+    if (entry == FHandles.end()) return WinError::InvalidHandle;
     auto* device = std::get_if<std::shared_ptr<TDevice>>(&entry->second);
-    if (device == nullptr) return EBADF;
+    if (device == nullptr) return WinError::InvalidHandle;
     ADevice = *device;
     return 0;
 }
@@ -55,9 +55,9 @@ TOsError TPosixDriver::FindDevice(THandle AHandle, std::shared_ptr<TDevice>& ADe
 TOsError TPosixDriver::FindEvent(THandle AHandle, std::shared_ptr<TEvent>& AEvent) {
     std::lock_guard lock(FLock);
     const auto entry = FHandles.find(AHandle);
-    if (entry == FHandles.end()) return EBADF;
+    if (entry == FHandles.end()) return WinError::InvalidHandle;
     auto* event = std::get_if<std::shared_ptr<TEvent>>(&entry->second);
-    if (event == nullptr) return EBADF;
+    if (event == nullptr) return WinError::InvalidHandle;
     AEvent = *event;
     return 0;
 }
@@ -67,7 +67,7 @@ TOsError TPosixDriver::Close(THandle AHandle) {
     {
         std::lock_guard lock(FLock);
         const auto entry = FHandles.find(AHandle);
-        if (entry == FHandles.end()) return EBADF;
+        if (entry == FHandles.end()) return WinError::InvalidHandle;
         object = std::move(entry->second);
         FHandles.erase(entry);
     }
@@ -223,6 +223,12 @@ TOsError TPosixComPlatform::TransmitCommChar(THandle AHandle, char AChar) {
     std::shared_ptr<TDevice> device;
     if (const TOsError error = FDriver->FindDevice(AHandle, device)) return error;
     return device->TransmitChar(AChar);
+}
+
+TOsError TPosixComPlatform::CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) {
+    std::shared_ptr<TDevice> device;
+    if (const TOsError error = FDriver->FindDevice(AHandle, device)) return error;
+    return device->Cancel(AOverlapped);
 }
 
 // --- Events, waits and threads --------------------------------------------------------------

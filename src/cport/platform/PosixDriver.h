@@ -4,8 +4,6 @@
 //
 // Error codes. Success is 0. A failure carries the errno value of the failing call, or one
 // chosen to say what Windows would report:
-//   EBADF   a handle that is not open, or that names an event where a device is expected (or
-//           the other way round)
 //   EINVAL  an invalid argument: a missing record on an overlapped device, an invalid control
 //           block (or a rate the device did not take) or timeouts, an unknown purge flag or
 //           escape function, a queue size of 0 or above 64 MiB, a second event wait or one
@@ -21,10 +19,12 @@
 //           GetOverlappedResult. So a hang-up fails the first transfer that meets it, and a
 //           program that reports that failure does not also report the status queries of its
 //           event handlers, or the purge of its close, for the same hang-up.
-// The conditions the component tests for itself have their Windows values: IoPending (997)
-// for an overlapped operation that runs on, IoIncomplete (996) for its outcome asked too
-// early, OperationAborted (995) for an operation ended by a purge or by closing the device,
-// and Wait::Timeout (258) as the result of a wait.
+// A handle that is not open, or that names an event where a device is expected (or the other
+// way round), fails with InvalidHandle (6), as on Windows. The conditions the component tests
+// for itself have their Windows values too: IoPending (997) for an overlapped operation that
+// runs on, IoIncomplete (996) for its outcome asked too early, OperationAborted (995) for an
+// operation ended by a purge or by closing the device, and Wait::Timeout (258) as the result of
+// a wait.
 #pragma once
 
 #include "ComPlatform.h"

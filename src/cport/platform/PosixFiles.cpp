@@ -135,6 +135,17 @@ TOsError ReadWholeFile(const std::string& APath, std::string& AContent) {
     return error;
 }
 
+TOsError CheckWritable(const std::string& APath) {
+    struct stat st {};
+    if (stat(APath.c_str(), &st) != 0) return static_cast<TOsError>(errno);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+    // With the effective ids and capabilities, so that a thread that gave up root's right to
+    // override permissions meets the check an ordinary user meets.
+    if (faccessat(AT_FDCWD, APath.c_str(), W_OK, AT_EACCESS) != 0)
+        return static_cast<TOsError>(errno);
+    return 0;
+}
+
 TOsError ReplaceFile(const std::string& APath, std::string_view AContent) {
     static std::atomic<unsigned> counter{0};
     const std::string temp = APath + ".tmp." + std::to_string(getpid()) + "." +

@@ -32,6 +32,11 @@ TOsError MakeFolders(const std::string& APath);
 // Reads a whole file; its errno (ENOENT for a missing one) on failure.
 TOsError ReadWholeFile(const std::string& APath, std::string& AContent);
 
+// 0 when the caller may change the existing file at APath, else EACCES (or the errno of the
+// check). A file without any write permission bit is read-only for root too, as a file with the
+// read-only attribute is for an administrator on Windows.
+TOsError CheckWritable(const std::string& APath);
+
 // Writes AContent to a new file beside APath, flushes it to the disk and renames it over APath,
 // so a reader or a crash sees either the old or the new file, never a part. An existing file's
 // permissions are kept.

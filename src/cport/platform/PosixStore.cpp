@@ -258,6 +258,10 @@ TOsError TPosixStore::WriteProfileString(const std::optional<std::string>& ASect
     TFileLock lock;
     TOsError error = lock.LockInPlace(path);
     if (error != 0) return error;
+    // Replacing the file by a rename needs only the folder's permission; the file's own says
+    // whether it may be changed.
+    error = CheckWritable(path);
+    if (error != 0) return error;
     RemoveStaleTemporaries(path);
     std::string raw;
     error = ReadWholeFile(path, raw);

@@ -76,7 +76,7 @@ TEST_F(TEventsTest, InvalidHandlesAndCountsFail) {
     std::uint32_t result = 0;
     const THandle unknown[] = {event, 0x7777};
     EXPECT_EQ(Platform.WaitForMultipleObjects(2, unknown, false, 0, result),
-              static_cast<TOsError>(EBADF));
+              WinError::InvalidHandle);
     EXPECT_EQ(result, Wait::Failed);
     const THandle twice[] = {event, event};
     EXPECT_EQ(Platform.WaitForMultipleObjects(2, twice, true, 0, result),
@@ -87,10 +87,10 @@ TEST_F(TEventsTest, InvalidHandlesAndCountsFail) {
     const std::vector<THandle> many(65, event);
     EXPECT_EQ(Platform.WaitForMultipleObjects(65, many.data(), false, 0, result),
               static_cast<TOsError>(EINVAL));
-    EXPECT_EQ(Platform.SetEvent(0x7777), static_cast<TOsError>(EBADF));
+    EXPECT_EQ(Platform.SetEvent(0x7777), WinError::InvalidHandle);
     ASSERT_EQ(Platform.CloseHandle(event), 0u);
     Events.clear();
-    EXPECT_EQ(Platform.WaitForSingleObject(event, 0, result), static_cast<TOsError>(EBADF));
+    EXPECT_EQ(Platform.WaitForSingleObject(event, 0, result), WinError::InvalidHandle);
     EXPECT_EQ(result, Wait::Failed);
 }
 

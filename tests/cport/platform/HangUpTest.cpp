@@ -91,8 +91,7 @@ TEST_F(THangUpTest, ClosingADeviceAbortsPendingOperationsAndWakesTheirWaiters) {
     EXPECT_EQ(result, Wait::Object0);
     EXPECT_EQ(read.Internal, WinError::OperationAborted);
     EXPECT_EQ(wait.Internal, WinError::OperationAborted);
-    EXPECT_EQ(Platform.GetOverlappedResult(closed, &read, Count, false),
-              static_cast<TOsError>(EBADF));
+    EXPECT_EQ(Platform.GetOverlappedResult(closed, &read, Count, false), WinError::InvalidHandle);
     // The device is free again at once.
     EXPECT_EQ(Open(), 0u);
 }

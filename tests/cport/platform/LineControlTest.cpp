@@ -68,6 +68,17 @@ TEST_F(TLineControlTest, SetXoffHoldsOutputUntilSetXon) {
     EXPECT_EQ(Stat.Flags, 0u);
 }
 
+// As on Windows, where each handle starts with transmission running.
+TEST_F(TLineControlTest, AnXoffEndsWithItsHandle) {
+    ASSERT_EQ(Platform.EscapeCommFunction(Port, Esc::SetXoff), 0u);
+    ClosePort();
+    OpenConfigured(true, {0, 0, 0, 0, 0});
+    TOverlapped& write = Record();
+    Platform.WriteFile(Port, "free", 4, &Count, &write);
+    EXPECT_TRUE(Signalled(write.hEvent, 2s));
+    EXPECT_EQ(Pty.ReadExactly(4, 2s), "free");
+}
+
 TEST_F(TLineControlTest, TransmitCommCharGoesAheadOfQueuedOutput) {
     ASSERT_EQ(Platform.TransmitCommChar(Port, '!'), 0u);
     EXPECT_EQ(Pty.ReadExactly(1), "!");

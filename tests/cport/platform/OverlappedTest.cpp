@@ -70,7 +70,7 @@ TEST_F(TOverlappedTest, AFailedStartLeavesTheEventUnsignalled) {
     // A record whose event is no event.
     TOverlapped wrong;
     wrong.hEvent = Port;
-    EXPECT_EQ(Platform.ReadFile(Port, Buffer, 1, &Count, &wrong), static_cast<TOsError>(EBADF));
+    EXPECT_EQ(Platform.ReadFile(Port, Buffer, 1, &Count, &wrong), WinError::InvalidHandle);
 }
 
 TEST_F(TOverlappedTest, ReadsCompleteInTheOrderTheyWereStarted) {

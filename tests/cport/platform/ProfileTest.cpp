@@ -126,6 +126,21 @@ TEST_F(Profile, WritesThatCannotSucceedFail) {
     }
 }
 
+// Replacing a file needs only the folder's permission, and root may write any file: the
+// file's own permission decides, and without a write bit it is read-only for root too.
+TEST_F(Profile, AFileThatMayNotBeWrittenStaysAsItIs) {
+    const std::string file = Folder + "/locked.ini";
+    WriteFile(file, "[ComPort]\nPort=COM2\n");
+    chmod(file.c_str(), 0444);
+    TScopedComPlatform scope(Platform);
+    TComPort port(nullptr);
+    port.SetName("ComPort");
+    EXPECT_THROW(port.StoreSettings(stIniFile, file), EComPort);
+    EXPECT_EQ(Platform.WritePrivateProfileStringW("ComPort", "Port", "COM3", file),
+              static_cast<TOsError>(EACCES));
+    EXPECT_EQ(ReadFile(file), "[ComPort]\nPort=COM2\n");
+}
+
 TEST_F(Profile, ComponentSettingsRoundTripThroughAnIniFile) {
     TScopedComPlatform scope(Platform);
     const std::string file = Folder + "/port.ini";

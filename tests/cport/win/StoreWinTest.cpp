@@ -131,6 +131,22 @@ TEST(StoreWin, ProfileFilesKeepEveryGroupAndTheRestOfTheFile) {
     DeleteFileW(wpath.c_str());
 }
 
+// Reading a missing file or section leaves an error code behind, which is no failure of the
+// flush that ends the load.
+TEST(StoreWin, AMissingProfileFileOrSectionIsNoErrorOnLoading) {
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+    const std::wstring wpath = std::wstring(folder) + L"quendal-missing.ini";
+    const std::string path(wpath.begin(), wpath.end());
+    DeleteFileW(wpath.c_str());
+    TComPort port(nullptr);
+    EXPECT_NO_THROW(Named(port).LoadSettings(stIniFile, path));
+    std::ofstream(path, std::ios::binary) << "[Other]\r\nPort=COM3\r\n";
+    EXPECT_NO_THROW(port.LoadSettings(stIniFile, path));
+    EXPECT_EQ(port.Port(), "COM1");
+    DeleteFileW(wpath.c_str());
+}
+
 // The system's list, seeded with names of this test's own: they come out sorted among
 // whatever else the key holds.
 TEST(StoreWin, ThePortListComesFromSerialCommSorted) {
