@@ -57,6 +57,8 @@ public:
     // Makes what was written durable (its data; the size too where it changed).
     bool Sync(TFileError& AError);
     std::uint64_t Size() const;
+    // Cuts the file to ASize bytes.
+    bool Truncate(std::uint64_t ASize);
     // Gives the file the permissions of APath's file.
     void CopyPermissionsFrom(const std::string& APath);
 
@@ -102,6 +104,8 @@ std::string TemporaryNameFor(const std::string& APath);
 std::string StateHome();
 // The current process's identifier.
 long ProcessId();
+// A time as the local calendar has it.
+std::tm LocalTime(std::time_t ATime);
 
 } // namespace files
 } // namespace quendal

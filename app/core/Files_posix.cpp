@@ -154,6 +154,10 @@ std::uint64_t TFile::Size() const {
     return ::fstat(FHandle, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
+bool TFile::Truncate(std::uint64_t ASize) {
+    return ::ftruncate(FHandle, static_cast<off_t>(ASize)) == 0;
+}
+
 void TFile::CopyPermissionsFrom(const std::string& APath) {
     struct stat status {};
     if (::stat(APath.c_str(), &status) == 0) ::fchmod(FHandle, status.st_mode & 07777);
@@ -311,6 +315,12 @@ std::string StateHome() {
 
 long ProcessId() {
     return static_cast<long>(::getpid());
+}
+
+std::tm LocalTime(std::time_t ATime) {
+    std::tm local{};
+    ::localtime_r(&ATime, &local);
+    return local;
 }
 
 } // namespace files

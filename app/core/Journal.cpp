@@ -6,11 +6,13 @@
 
 namespace quendal {
 
-TJournal::TJournal(std::string APath)
-    : FPath(std::move(APath)) {}
-
-TJournal::TJournal(std::string APath, TFile AFile)
+TJournal::TJournal(std::string APath, TMarker AMarker)
     : FPath(std::move(APath))
+    , FMarker(AMarker) {}
+
+TJournal::TJournal(std::string APath, TFile AFile, TMarker AMarker)
+    : FPath(std::move(APath))
+    , FMarker(AMarker)
     , FFile(std::move(AFile)) {
     FWritten = FFile.Size();
     StartSyncing();
@@ -27,15 +29,17 @@ bool TJournal::Create() {
         return false;
     }
     // The marker first: a journal without one would pass for a cleanly ended one.
-    TFile marker = TFile::Open(FPath + MarkerSuffix, TFile::TMode::CreateNew, error);
-    if (!marker.IsOpen() && error.Code != EEXIST) {
-        Failed(error);
-        return false;
+    if (FMarker == TMarker::Open) {
+        TFile marker = TFile::Open(FPath + MarkerSuffix, TFile::TMode::CreateNew, error);
+        if (!marker.IsOpen() && error.Code != EEXIST) {
+            Failed(error);
+            return false;
+        }
+        error = {};
     }
-    error = {};
     FFile = TFile::Open(FPath, TFile::TMode::CreateNew, error);
     if (!FFile.IsOpen()) {
-        files::Remove(FPath + MarkerSuffix);
+        if (FMarker == TMarker::Open) files::Remove(FPath + MarkerSuffix);
         Failed(error);
         return false;
     }
@@ -155,7 +159,7 @@ void TJournal::End() {
     const bool empty = FWritten == 0 && FWaiting.empty();
     FFile.Close();
     if (empty) files::Remove(FPath);
-    if (empty || (synced && FWaiting.empty())) {
+    if (FMarker == TMarker::Open && (empty || (synced && FWaiting.empty()))) {
         files::Remove(FPath + MarkerSuffix);
         files::SyncFolder(files::FolderOf(FPath));
     }
@@ -170,7 +174,7 @@ void TJournal::Discard() {
     std::string().swap(FWaiting);
     if (!created) return;
     files::Remove(FPath);
-    files::Remove(FPath + MarkerSuffix);
+    if (FMarker == TMarker::Open) files::Remove(FPath + MarkerSuffix);
 }
 
 void TJournal::StartSyncing() {

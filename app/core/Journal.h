@@ -31,12 +31,14 @@ public:
     static constexpr auto SyncInterval = std::chrono::seconds(1);
     static constexpr auto RetryInterval = std::chrono::seconds(1);
     static constexpr const char* MarkerSuffix = ".open";
+    // Whether the file has a marker (the log's text) or not (a companion file, such as stamps).
+    enum class TMarker { Open, None };
 
-    // A journal at APath, created with its marker when the first byte is appended.
-    explicit TJournal(std::string APath);
+    // A journal at APath, created (with its marker) when the first byte is appended.
+    explicit TJournal(std::string APath, TMarker AMarker = TMarker::Open);
     // Goes on with the journal at APath, already open (appending), locked and marked, and
     // holding its whole content.
-    TJournal(std::string APath, TFile AFile);
+    TJournal(std::string APath, TFile AFile, TMarker AMarker = TMarker::Open);
     TJournal(const TJournal&) = delete;
     TJournal& operator=(const TJournal&) = delete;
     // Ends the journal (see End).
@@ -75,6 +77,7 @@ private:
     void StopSyncing();
 
     std::string FPath;
+    TMarker FMarker;
     TFile FFile;
     std::uint64_t FWritten = 0;
     std::string FWaiting;

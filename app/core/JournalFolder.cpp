@@ -1,6 +1,7 @@
 #include "JournalFolder.h"
 
 #include "Journal.h"
+#include "Stamps.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,13 +46,7 @@ TJournalFolder::TJournalFolder(std::string APath)
 
 std::string TJournalFolder::NewJournalPath() const {
     static std::atomic<unsigned> counter{0};
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = files::LocalTime(std::time(nullptr));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
     for (;;) {
@@ -63,7 +58,13 @@ std::string TJournalFolder::NewJournalPath() const {
 }
 
 std::vector<TFileInfo> TJournalFolder::Journals() const {
-    return files::List(FPath, Prefix, Suffix);
+    std::vector<TFileInfo> journals = files::List(FPath, Prefix, Suffix);
+    // A journal's stamps count with it.
+    for (TFileInfo& journal : journals) {
+        TFileInfo stamps;
+        if (files::Stat(journal.Path + TStamps::Suffix, stamps)) journal.Size += stamps.Size;
+    }
+    return journals;
 }
 
 std::vector<TFileInfo> TJournalFolder::Unended() const {
@@ -103,6 +104,7 @@ void TJournalFolder::Trim(std::uint64_t ALimit, const std::string& AKeep) const 
         if (journal.Path == AKeep || InUse(journal.Path)) continue;
         if (!files::Remove(journal.Path)) continue;
         files::Remove(journal.Path + TJournal::MarkerSuffix);
+        files::Remove(journal.Path + TStamps::Suffix);
         total -= journal.Size;
     }
 }

@@ -5,7 +5,23 @@ namespace quendal {
 TLog::TLog(TJournalFolder AFolder, std::uint64_t AJournalLimit)
     : FFolder(std::move(AFolder))
     , FJournalLimit(AJournalLimit)
-    , FStore(std::make_unique<TLogStore>(std::make_unique<TJournal>(FFolder.NewJournalPath()))) {}
+    , FStore(std::make_unique<TLogStore>(std::make_unique<TJournal>(FFolder.NewJournalPath()))) {
+    AnchorClock();
+}
+
+void TLog::AnchorClock() {
+    FAnchorSteady = std::chrono::steady_clock::now();
+    FAnchorWall = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+}
+
+std::int64_t TLog::Now() const {
+    if (FClock) return FClock();
+    return FAnchorWall + std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - FAnchorSteady)
+                             .count();
+}
 
 TLog::~TLog() = default;
 
@@ -35,21 +51,21 @@ void TLog::Changed() {
 
 void TLog::Apply(TLogStore& AStore, const TArrival& AArrival) {
     if (!AArrival.PollLineFeed)
-        AStore.Append(AArrival.Bytes);
+        AStore.Append(AArrival.Bytes, AArrival.Stamp);
     else if (AStore.AtLineStart())
-        AStore.AppendLineBreak();
+        AStore.AppendLineBreak(AArrival.Stamp);
 }
 
 void TLog::Received(std::string_view ABytes) {
     if (ABytes.empty()) return;
-    TArrival arrival{false, std::string(ABytes)};
+    TArrival arrival{false, std::string(ABytes), Now()};
     Apply(*FStore, arrival);
     if (FLoading) FArrivedWhileLoading.push_back(std::move(arrival));
     Changed();
 }
 
 void TLog::PollLineFeed() {
-    const TArrival arrival{true, {}};
+    const TArrival arrival{true, {}, Now()};
     Apply(*FStore, arrival);
     if (FLoading) FArrivedWhileLoading.push_back(arrival);
     Changed();
@@ -68,8 +84,8 @@ void TLog::Clear() {
     Replace(std::make_unique<TLogStore>(std::make_unique<TJournal>(FFolder.NewJournalPath())));
 }
 
-std::unique_ptr<TSaveTask> TLog::StartSave(const std::string& APath) const {
-    return std::make_unique<TSaveTask>(*FStore, APath);
+std::unique_ptr<TSaveTask> TLog::StartSave(const std::string& APath, bool AWithStamps) const {
+    return std::make_unique<TSaveTask>(*FStore, APath, AWithStamps);
 }
 
 std::unique_ptr<TLoadTask> TLog::StartLoad(const std::string& APath) {
@@ -111,6 +127,7 @@ bool TLog::FinishRestore(TRestoreTask& ATask) {
 
 void TLog::Service() {
     FStore->Journal().Retry();
+    FStore->Stamps().File().Retry();
 }
 
 } // namespace quendal

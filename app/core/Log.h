@@ -9,6 +9,7 @@
 #include "LogStore.h"
 #include "LogTasks.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,16 +41,24 @@ public:
     std::uint64_t Generation() const { return FGeneration; }
     const TJournalFolder& Folder() const { return FFolder; }
 
-    // What the device sent.
+    // What the device sent, now.
     void Received(std::string_view ABytes);
+    // The time that arrivals get, in milliseconds since the epoch: a monotonic clock, anchored
+    // to the wall clock when the log is made and again by AnchorClock (the port's Open), so
+    // that times move on evenly whatever happens to the wall clock meanwhile.
+    std::int64_t Now() const;
+    void AnchorClock();
+    // For tests: the clock that Now() reads instead.
+    void SetClock(std::function<std::int64_t()> AClock) { FClock = std::move(AClock); }
     // The line feed that each poll adds: a line break where a line begins, nothing in the
     // middle of a line.
     void PollLineFeed();
     // Starts a new, empty log; the old journal is kept.
     void Clear();
 
-    // Saving: the log as it stands now goes to APath.
-    std::unique_ptr<TSaveTask> StartSave(const std::string& APath) const;
+    // Saving: the log as it stands now goes to APath; with AWithStamps each line begins with
+    // the time it arrived and a tab.
+    std::unique_ptr<TSaveTask> StartSave(const std::string& APath, bool AWithStamps = false) const;
     // Loading APath into a new log; until FinishLoad, what arrives is kept for it too.
     std::unique_ptr<TLoadTask> StartLoad(const std::string& APath);
     // Puts a finished load in place, followed by what arrived meanwhile; false, with the log
@@ -69,7 +78,9 @@ public:
 
     // Whether text waits in memory for its journal; Service() then tries again, and is best
     // called about once a second meanwhile.
-    bool NeedsService() const { return !FStore->Journal().Waiting().empty(); }
+    bool NeedsService() const {
+        return !FStore->Journal().Waiting().empty() || !FStore->Stamps().File().Waiting().empty();
+    }
     void Service();
 
     // The message for a journal that cannot be written.
@@ -79,6 +90,7 @@ private:
     struct TArrival {
         bool PollLineFeed;
         std::string Bytes;
+        std::int64_t Stamp;
     };
 
     void Apply(TLogStore& AStore, const TArrival& AArrival);
@@ -94,6 +106,9 @@ private:
     // What arrived since a load began, for the loaded log.
     bool FLoading = false;
     std::vector<TArrival> FArrivedWhileLoading;
+    std::chrono::steady_clock::time_point FAnchorSteady;
+    std::int64_t FAnchorWall = 0;
+    std::function<std::int64_t()> FClock;
     std::function<void()> FOnChanged;
     std::function<void(const std::string&)> FOnJournalFailed;
 };

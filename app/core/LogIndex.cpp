@@ -28,6 +28,7 @@ void TLogIndex::TScanner::Scan(const char* AData, std::size_t ACount, std::uint6
             ++Breaks;
             ++Row;
             RowStart = next;
+            FirstOfLine = true;
             pos = index + 1;
             continue;
         }
@@ -40,6 +41,7 @@ void TLogIndex::TScanner::Scan(const char* AData, std::size_t ACount, std::uint6
             ++Breaks;
             ++Row;
             RowStart = at + 1;
+            FirstOfLine = true;
             ++pos;
         } else if (c == '\r') {
             ++pos;
@@ -47,6 +49,7 @@ void TLogIndex::TScanner::Scan(const char* AData, std::size_t ACount, std::uint6
             ANewRow(at, at);
             ++Row;
             RowStart = at;
+            FirstOfLine = false;
         }
     }
     if (ACount > 0) Last = AData[ACount - 1];
@@ -68,7 +71,7 @@ void TLogIndex::Reset() {
 
 void TLogIndex::RecordBlocksBelow(std::uint64_t AEnd) {
     while (FBlocks.size() * BlockBytes < AEnd)
-        FBlocks.push_back({FScanner.Row, FScanner.RowStart});
+        FBlocks.push_back({FScanner.Row, FScanner.RowStart, FScanner.Breaks, FScanner.FirstOfLine});
 }
 
 std::uint64_t TLogIndex::LineCount() const {
@@ -80,6 +83,8 @@ TLogIndex::TScanner TLogIndex::ScannerAt(std::size_t ABlock) const {
     if (ABlock < FBlocks.size()) {
         scanner.Row = FBlocks[ABlock].Row;
         scanner.RowStart = FBlocks[ABlock].RowStart;
+        scanner.Breaks = FBlocks[ABlock].Line;
+        scanner.FirstOfLine = FBlocks[ABlock].FirstOfLine;
     }
     return scanner;
 }
@@ -113,6 +118,8 @@ TRowSpan TLogIndex::Row(std::uint64_t ARow, const TReader& AReader) const {
     TRowSpan span;
     bool started = scanner.Row == ARow, ended = false;
     span.Offset = scanner.RowStart;
+    span.Line = scanner.Breaks;
+    span.FirstOfLine = scanner.FirstOfLine;
     ScanLog(
         scanner, FSize, AReader,
         [&](std::uint64_t AEnd, std::uint64_t ANext) {
@@ -121,7 +128,12 @@ TRowSpan TLogIndex::Row(std::uint64_t ARow, const TReader& AReader) const {
                 span.Length = AEnd - span.Offset;
                 ended = true;
             } else if (scanner.Row + 1 == ARow) {
+                // Called before the scanner moves on: a break ends the row when the next one
+                // starts after it.
+                const bool afterBreak = ANext != AEnd;
                 span.Offset = ANext;
+                span.Line = scanner.Breaks + (afterBreak ? 1 : 0);
+                span.FirstOfLine = afterBreak;
                 started = true;
             }
         },

@@ -18,10 +18,13 @@
 
 namespace quendal {
 
-// Where a row's text lies in the log: Length bytes from Offset, without its line break.
+// Where a row's text lies in the log: Length bytes from Offset, without its line break; the
+// line it belongs to, and whether it is that line's first row.
 struct TRowSpan {
     std::uint64_t Offset = 0;
     std::uint64_t Length = 0;
+    std::uint64_t Line = 0;
+    bool FirstOfLine = true;
 };
 
 class TLogIndex {
@@ -49,6 +52,8 @@ public:
     // Whether the log ends where a line begins: it is empty, or it ends with a line break (or
     // with the CR of one whose LF is still to come).
     bool AtLineStart() const { return FSize == 0 || FScanner.Last == '\n' || FScanner.Last == '\r'; }
+    // Line breaks so far: the number of the line that the log's end is in.
+    std::uint64_t Breaks() const { return FScanner.Breaks; }
     // Whether the log ends with the CR of a line break whose LF is still to come.
     bool EndsWithCr() const { return FSize > 0 && FScanner.Last == '\r'; }
 
@@ -64,13 +69,16 @@ private:
     struct TEntry {
         std::uint64_t Row;
         std::uint64_t RowStart;
+        std::uint64_t Line; // of that row
+        bool FirstOfLine;
     };
 
     // The row rule as a machine over bytes, so that feeding and looking up agree exactly.
     struct TScanner {
         std::uint64_t Row = 0;      // the row being scanned
         std::uint64_t RowStart = 0; // where it starts
-        std::uint64_t Breaks = 0;   // line breaks seen
+        std::uint64_t Breaks = 0;   // line breaks seen: the line of the row being scanned
+        bool FirstOfLine = true;    // the row being scanned begins its line
         char Last = 0;              // the last byte scanned
         // Scans AData, which starts at AOffset; for every row that ends there, calls
         // ANewRow(end of the row's text, start of the next row) before moving on.

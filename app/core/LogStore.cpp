@@ -30,15 +30,18 @@ void TLineBreaks::Normalize(std::string_view AText, std::string& AOut) {
 }
 
 TLogStore::TLogStore(std::unique_ptr<TJournal> AJournal)
-    : FJournal(std::move(AJournal)) {}
-
-TLogStore::TLogStore(std::unique_ptr<TJournal> AJournal, TLogIndex AIndex, TLineBreaks ABreaks)
     : FJournal(std::move(AJournal))
+    , FStamps(std::make_unique<TStamps>(FJournal->Path())) {}
+
+TLogStore::TLogStore(std::unique_ptr<TJournal> AJournal, TLogIndex AIndex, TLineBreaks ABreaks,
+                     std::unique_ptr<TStamps> AStamps)
+    : FJournal(std::move(AJournal))
+    , FStamps(AStamps ? std::move(AStamps) : std::make_unique<TStamps>(FJournal->Path()))
     , FIndex(std::move(AIndex))
     , FBreaks(FIndex.EndsWithCr() ? TLineBreaks(true) : ABreaks)
     , FHalfBreak(FIndex.EndsWithCr()) {}
 
-void TLogStore::Put(std::string_view ABytes) {
+void TLogStore::Put(std::string_view ABytes, std::int64_t AStamp) {
     if (FHalfBreak) {
         // The LF of the break the journal ends with comes first; an LF received now is that one.
         FHalfBreak = false;
@@ -46,18 +49,30 @@ void TLogStore::Put(std::string_view ABytes) {
         FIndex.Feed("\n", 1);
     }
     if (ABytes.empty()) return;
+    // Each line that these bytes begin gets their time; one that begins with the next bytes
+    // gets theirs.
+    std::uint64_t line = FIndex.Breaks();
+    bool begins = FIndex.AtLineStart();
+    for (std::size_t at = 0;;) {
+        if (begins) FStamps->Stamp(line, AStamp);
+        const std::size_t feed = ABytes.find('\n', at);
+        if (feed == std::string_view::npos || feed + 1 == ABytes.size()) break;
+        ++line;
+        at = feed + 1;
+        begins = true;
+    }
     FJournal->Append(ABytes.data(), ABytes.size());
     FIndex.Feed(ABytes.data(), ABytes.size());
 }
 
-void TLogStore::Append(std::string_view AText) {
+void TLogStore::Append(std::string_view AText, std::int64_t AStamp) {
     if (AText.empty()) return;
     FBreaks.Normalize(AText, FNormalized);
-    Put(FNormalized);
+    Put(FNormalized, AStamp);
 }
 
-void TLogStore::AppendLineBreak() {
-    Put("\r\n");
+void TLogStore::AppendLineBreak(std::int64_t AStamp) {
+    Put("\r\n", AStamp);
 }
 
 TRowSpan TLogStore::Row(std::uint64_t ARow) const {

@@ -47,13 +47,42 @@ void TLogTask::Fail(const std::string& APath, const TFileError& AError) {
     FErrorPath = APath;
 }
 
-TSaveTask::TSaveTask(const TLogStore& ALog, std::string APath)
+TJournalSnapshot::TJournalSnapshot(const TJournal& AJournal)
+    : FPath(AJournal.Path())
+    , FWritten(AJournal.Written())
+    , FWaiting(AJournal.Waiting()) {}
+
+bool TJournalSnapshot::Open(TFileError& AError) {
+    if (FWritten == 0) return true;
+    FFile = TFile::Open(FPath, TFile::TMode::Read, AError);
+    return FFile.IsOpen();
+}
+
+std::size_t TJournalSnapshot::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACount,
+                                     TFileError& AError) const {
+    std::size_t done = 0;
+    if (AOffset < FWritten) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ACount, FWritten - AOffset));
+        done = FFile.ReadAt(AOffset, ABuffer, want, AError);
+        if (done < want) return done;
+    }
+    const std::uint64_t at = AOffset + done;
+    if (done < ACount && at >= FWritten && at - FWritten < FWaiting.size()) {
+        const auto from = static_cast<std::size_t>(at - FWritten);
+        const std::size_t more = std::min(ACount - done, FWaiting.size() - from);
+        std::memcpy(ABuffer + done, FWaiting.data() + from, more);
+        done += more;
+    }
+    return done;
+}
+
+TSaveTask::TSaveTask(const TLogStore& ALog, std::string APath, bool AWithStamps)
     : FPath(std::move(APath))
-    , FJournalPath(ALog.Journal().Path())
-    , FWritten(ALog.Journal().Written())
-    , FWaiting(ALog.Journal().Waiting())
+    , FJournal(ALog.Journal())
+    , FStamps(ALog.Stamps().File())
+    , FWithStamps(AWithStamps)
     , FEnding(ALog.SavedEnding()) {
-    SetTotal(FWritten + FWaiting.size() + FEnding.size());
+    SetTotal(FJournal.Size() + FEnding.size());
     Start([this] { Run(); });
 }
 
@@ -64,31 +93,25 @@ TSaveTask::~TSaveTask() {
 
 bool TSaveTask::Copy(TFile& ATarget, const std::string& ATargetPath) {
     TFileError error;
-    if (FWritten > 0) {
-        TFile journal = TFile::Open(FJournalPath, TFile::TMode::Read, error);
-        if (!journal.IsOpen()) {
-            Fail(FJournalPath, error);
+    if (!FJournal.Open(error)) {
+        Fail(FJournal.Path(), error);
+        return false;
+    }
+    std::uint64_t offset = 0;
+    while (offset < FJournal.Written()) {
+        if (Cancelling()) return false;
+        const auto want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(CopyBytes, FJournal.Written() - offset));
+        const std::size_t copied = ATarget.CopyFrom(FJournal.File(), offset, want, error);
+        offset += copied;
+        AddProgress(copied);
+        if (copied < want) {
+            // No error: the journal ended early, somebody cut it.
+            Fail(error ? ATargetPath : FJournal.Path(), error ? error : TFileError{EIO, std::strerror(EIO)});
             return false;
         }
-        std::uint64_t offset = 0;
-        while (offset < FWritten) {
-            if (Cancelling()) return false;
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(CopyBytes, FWritten - offset));
-            const std::size_t copied = ATarget.CopyFrom(journal, offset, want, error);
-            offset += copied;
-            AddProgress(copied);
-            if (copied < want) {
-                if (!error) {
-                    // The journal ended early: somebody cut it.
-                    Fail(FJournalPath, TFileError{EIO, std::strerror(EIO)});
-                } else {
-                    Fail(ATargetPath, error);
-                }
-                return false;
-            }
-        }
     }
-    for (const std::string* rest : {&FWaiting, &FEnding}) {
+    for (const std::string* rest : {&FJournal.Waiting(), static_cast<const std::string*>(&FEnding)}) {
         if (ATarget.Write(rest->data(), rest->size(), error) < rest->size()) {
             Fail(ATargetPath, error);
             return false;
@@ -96,6 +119,74 @@ bool TSaveTask::Copy(TFile& ATarget, const std::string& ATargetPath) {
         AddProgress(rest->size());
     }
     return true;
+}
+
+// Line by line: each line's time is read from the stamps as the lines go by.
+bool TSaveTask::CopyWithStamps(TFile& ATarget, const std::string& ATargetPath) {
+    TFileError error;
+    if (!FJournal.Open(error) || !FStamps.Open(error)) {
+        Fail(FJournal.Path(), error);
+        return false;
+    }
+    char header[TStamps::HeaderBytes];
+    TStampHeader times;
+    const bool stamped = FStamps.ReadAt(0, header, sizeof header, error) == sizeof header &&
+                         ReadStampHeader(header, times);
+    // The records are read a block at a time as the lines go by.
+    std::vector<char> records(4096 * TStamps::RecordBytes);
+    std::uint64_t recordsFrom = 0, recordsHeld = 0;
+    const auto stampOf = [&](std::uint64_t ALine) {
+        if (!stamped || ALine < times.FirstLine) return TStamps::None;
+        const std::uint64_t index = ALine - times.FirstLine;
+        if (index < recordsFrom || index >= recordsFrom + recordsHeld) {
+            recordsFrom = index;
+            recordsHeld = FStamps.ReadAt(TStamps::HeaderBytes + index * TStamps::RecordBytes,
+                                         records.data(), records.size(), error) /
+                          TStamps::RecordBytes;
+            if (recordsHeld == 0) return TStamps::None;
+        }
+        return StampOfRecord(times, records.data() + (index - recordsFrom) * TStamps::RecordBytes);
+    };
+    std::vector<char> text(ChunkBytes);
+    std::string out;
+    std::uint64_t line = 0;
+    bool begins = true;
+    const auto flush = [&] {
+        if (ATarget.Write(out.data(), out.size(), error) < out.size()) {
+            Fail(ATargetPath, error);
+            return false;
+        }
+        out.clear();
+        return true;
+    };
+    for (std::uint64_t offset = 0; offset < FJournal.Size();) {
+        if (Cancelling()) return false;
+        const std::size_t got = FJournal.ReadAt(offset, text.data(), text.size(), error);
+        if (got == 0) {
+            Fail(FJournal.Path(), error ? error : TFileError{EIO, std::strerror(EIO)});
+            return false;
+        }
+        for (std::size_t at = 0; at < got;) {
+            if (begins) {
+                out += StampText(stampOf(line));
+                out += '\t';
+                begins = false;
+            }
+            const char* feed = static_cast<const char*>(std::memchr(text.data() + at, '\n', got - at));
+            const std::size_t end = feed == nullptr ? got : static_cast<std::size_t>(feed - text.data()) + 1;
+            out.append(text.data() + at, end - at);
+            if (feed != nullptr) {
+                ++line;
+                begins = true;
+            }
+            at = end;
+        }
+        offset += got;
+        AddProgress(got);
+        if (out.size() >= ChunkBytes && !flush()) return false;
+    }
+    out += FEnding;
+    return flush();
 }
 
 void TSaveTask::Run() {
@@ -109,7 +200,8 @@ void TSaveTask::Run() {
             Fail(FPath, error);
             return;
         }
-        if (Copy(device, FPath) && !device.Sync(error)) Fail(FPath, error);
+        const bool copied = FWithStamps ? CopyWithStamps(device, FPath) : Copy(device, FPath);
+        if (copied && !device.Sync(error)) Fail(FPath, error);
         return;
     }
     if (files::Exists(target) && !files::MayWrite(target, error)) {
@@ -123,7 +215,7 @@ void TSaveTask::Run() {
         return;
     }
     if (files::Exists(target)) file.CopyPermissionsFrom(target);
-    bool saved = Copy(file, FPath);
+    bool saved = FWithStamps ? CopyWithStamps(file, FPath) : Copy(file, FPath);
     if (saved && !file.Sync(error)) {
         Fail(FPath, error);
         saved = false;
@@ -229,9 +321,11 @@ void TRestoreTask::Run() {
 
 std::unique_ptr<TLogStore> TRestoreTask::TakeLog() {
     if (!Succeeded() || !FFile.IsOpen()) return nullptr;
-    // The journal may have been cut anywhere: it is taken to end where its bytes end.
+    // The journal may have been cut anywhere: it is taken to end where its bytes end, and its
+    // stamps where its lines end.
+    auto stamps = TStamps::Restore(FPath, FIndex.LineCount());
     return std::make_unique<TLogStore>(std::make_unique<TJournal>(FPath, std::move(FFile)),
-                                       std::move(FIndex), TLineBreaks());
+                                       std::move(FIndex), TLineBreaks(), std::move(stamps));
 }
 
 } // namespace quendal

@@ -67,22 +67,46 @@ private:
     std::thread FThread;
 };
 
+// A journal file as it stood at one moment, read from a thread of its own: what was on disk
+// then, through a descriptor of its own, and a copy of what waited in memory.
+class TJournalSnapshot {
+public:
+    explicit TJournalSnapshot(const TJournal& AJournal);
+    std::uint64_t Size() const { return FWritten + FWaiting.size(); }
+    // Opens the file part; false, with AError, when it cannot.
+    bool Open(TFileError& AError);
+    std::size_t ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACount,
+                       TFileError& AError) const;
+    const std::string& Path() const { return FPath; }
+    const TFile& File() const { return FFile; }
+    std::uint64_t Written() const { return FWritten; }
+    const std::string& Waiting() const { return FWaiting; }
+
+private:
+    std::string FPath;
+    std::uint64_t FWritten;
+    std::string FWaiting;
+    TFile FFile;
+};
+
 // Saves a log: its bytes and the end of its last line, to a file that is replaced only once
 // everything was written (a cancelled or failed save leaves it as it was), or written as it
-// is when it is a device.
+// is when it is a device. With AWithStamps each line begins with the time it arrived and a tab
+// (nothing before the tab for a line without a time).
 class TSaveTask : public TLogTask {
 public:
-    TSaveTask(const TLogStore& ALog, std::string APath);
+    TSaveTask(const TLogStore& ALog, std::string APath, bool AWithStamps = false);
     ~TSaveTask() override;
 
 private:
     void Run();
     bool Copy(TFile& ATarget, const std::string& ATargetPath);
+    bool CopyWithStamps(TFile& ATarget, const std::string& ATargetPath);
 
     std::string FPath;
-    std::string FJournalPath;
-    std::uint64_t FWritten;
-    std::string FWaiting;
+    TJournalSnapshot FJournal;
+    TJournalSnapshot FStamps;
+    bool FWithStamps;
     std::string FEnding;
 };
 

@@ -29,19 +29,26 @@ protected:
     std::string FFolder;
 };
 
+struct TModelRow {
+    std::string Text;
+    std::uint64_t Line;
+    bool FirstOfLine;
+};
+
 // The rows of ALog as a plain scan sees them: a row ends at CR LF (or a lone LF or CR) or after
-// MaxRowBytes bytes of text; the text of each row, in order.
-std::vector<std::string> ModelRows(const std::string& ALog) {
-    std::vector<std::string> rows(1);
+// MaxRowBytes bytes of text; each row's text and line, in order.
+std::vector<TModelRow> ModelRows(const std::string& ALog) {
+    std::vector<TModelRow> rows{{"", 0, true}};
     for (std::size_t i = 0; i < ALog.size(); ++i) {
         const char c = ALog[i];
         if (c == '\r' && (i + 1 == ALog.size() || ALog[i + 1] == '\n')) continue;
         if (c == '\n') {
-            rows.emplace_back();
+            rows.push_back({"", rows.back().Line + 1, true});
             continue;
         }
-        if (rows.back().size() == TLogIndex::MaxRowBytes) rows.emplace_back();
-        rows.back() += c;
+        if (rows.back().Text.size() == TLogIndex::MaxRowBytes)
+            rows.push_back({"", rows.back().Line, false});
+        rows.back().Text += c;
     }
     return rows;
 }
@@ -49,13 +56,13 @@ std::vector<std::string> ModelRows(const std::string& ALog) {
 TEST_F(LogStore, LineBreaksOfEveryKindBecomeCrLfAlsoAcrossPieces) {
     auto store = NewStore();
     for (const char* piece : {"a\r", "\nb\n", "c\r", "d\r\r", "\n", "\r"})
-        store->Append(piece);
+        store->Append(piece, 0);
     const std::string expected = "a\r\nb\r\nc\r\nd\r\n\r\n\r\n";
     EXPECT_EQ(store->Read(0, 100), expected);
     EXPECT_EQ(store->LineCount(), 6u);
     EXPECT_TRUE(store->AtLineStart());
     EXPECT_EQ(store->SavedEnding(), "");
-    store->Append("\n+23.0"); // the LF of the last CR
+    store->Append("\n+23.0", 0); // the LF of the last CR
     EXPECT_EQ(store->Read(0, 100), expected + "+23.0");
     EXPECT_FALSE(store->AtLineStart());
     EXPECT_EQ(store->SavedEnding(), "\r\n") << "the unfinished line is ended when saved";
@@ -75,15 +82,17 @@ TEST_F(LogStore, RowsMatchAPlainScanWhateverThePiecesAndLengths) {
         auto store = NewStore();
         for (std::size_t at = 0; at < log.size();) {
             const std::size_t piece = std::min<std::size_t>(log.size() - at, 1 + random() % 700);
-            store->Append(std::string_view(log).substr(at, piece));
+            store->Append(std::string_view(log).substr(at, piece), 0);
             at += piece;
         }
         ASSERT_EQ(store->Read(0, log.size() + 1), log);
-        const std::vector<std::string> rows = ModelRows(log);
+        const std::vector<TModelRow> rows = ModelRows(log);
         ASSERT_EQ(store->RowCount(), rows.size());
         for (std::uint64_t r = 0; r < rows.size(); ++r) {
             const TRowSpan span = store->Row(r);
-            ASSERT_EQ(store->Read(span.Offset, span.Length), rows[r]) << "row " << r;
+            ASSERT_EQ(store->Read(span.Offset, span.Length), rows[r].Text) << "row " << r;
+            ASSERT_EQ(span.Line, rows[r].Line) << "row " << r;
+            ASSERT_EQ(span.FirstOfLine, rows[r].FirstOfLine) << "row " << r;
             ASSERT_EQ(store->RowOf(span.Offset), r);
             if (span.Length > 0) {
                 ASSERT_EQ(store->RowOf(span.Offset + span.Length - 1), r);
@@ -123,7 +132,7 @@ TEST_F(LogStore, AJournalCutAnywhereRestoresToExactlyItsBytes) {
         std::unique_ptr<TLogStore> store = restore.TakeLog();
         EXPECT_EQ(store->Read(0, 100), text);
         EXPECT_EQ(text + std::string(store->SavedEnding()), SavedForm(text)) << "cut at " << cut;
-        store->Append("\nnext"); // an LF after a cut CR completes that break
+        store->Append("\nnext", 0); // an LF after a cut CR completes that break
         EXPECT_EQ(SavedForm(store->Read(0, 100)), SavedForm(text + "\nnext")) << "cut at " << cut;
         store.reset();
         std::filesystem::remove(FFolder + "/cut.txt");

@@ -171,5 +171,60 @@ TEST_F(Log, LoadReplacesTheLogAndWhatArrivesMeanwhileFollowsIt) {
     EXPECT_EQ(All(log), "\x80 1\r\n2\r\n+3\r\n");
 }
 
+TEST_F(Log, EachLineKeepsTheTimeItsFirstByteCameWhichSavesShowOnlyWhenAsked) {
+    const std::string journals = FFolder + "/journals";
+    std::int64_t now = 1'765'200'000'000;
+    const std::int64_t start = now;
+    std::string journal;
+    {
+        TLog log{TJournalFolder(journals)};
+        log.SetClock([&] { return now; });
+        log.Received("+23.0");
+        now += 400;
+        log.Received("01 C\r\n+23.");
+        now += 350;
+        log.PollLineFeed(); // in the middle of a line: no line
+        now += 50;
+        log.Received("002 C\r\n");
+        now += 300;
+        log.PollLineFeed();
+        const TLogStore& store = log.Store();
+        EXPECT_EQ(store.StampOf(0), start);
+        EXPECT_EQ(store.StampOf(1), start + 400) << "its first byte came with the first line's end";
+        EXPECT_EQ(store.StampOf(2), start + 1100) << "the poll's own line";
+        EXPECT_EQ(store.StampOf(3), TStamps::None);
+
+        const std::string file = FFolder + "/saved.txt";
+        auto stamped = log.StartSave(file, true);
+        stamped->Wait();
+        EXPECT_EQ(ReadFile(file), StampText(start) + "\t+23.001 C\r\n" + StampText(start + 400) +
+                                      "\t+23.002 C\r\n" + StampText(start + 1100) + "\t\r\n");
+        auto plain = log.StartSave(file);
+        plain->Wait();
+        EXPECT_EQ(ReadFile(file), "+23.001 C\r\n+23.002 C\r\n\r\n");
+        journal = store.Journal().Path();
+    }
+    EXPECT_EQ(StampText(start).size(), 23u) << "2026-12-08 14:03:07.412";
+    // A journal cut after its second line keeps the stamps of its lines; the next line's time
+    // goes to the right line.
+    std::filesystem::resize_file(journal, std::string("+23.001 C\r\n+23.002 C\r\n").size());
+    TLog log{TJournalFolder(journals)};
+    log.SetClock([&] { return now; });
+    auto restore = log.StartRestore(journal);
+    ASSERT_TRUE(log.FinishRestore(*restore));
+    now += 1000;
+    log.Received("+23.003 C\r\n");
+    EXPECT_EQ(log.Store().StampOf(1), start + 400);
+    EXPECT_EQ(log.Store().StampOf(2), now);
+    // Lines of a loaded file have no time; what arrives after them has.
+    const std::string file = FFolder + "/in.txt";
+    std::ofstream(file, std::ios::binary) << "a\r\nb\r\n";
+    auto load = log.StartLoad(file);
+    ASSERT_TRUE(log.FinishLoad(*load));
+    log.Received("c\r\n");
+    EXPECT_EQ(log.Store().StampOf(1), TStamps::None);
+    EXPECT_EQ(log.Store().StampOf(2), now);
+}
+
 } // namespace
 } // namespace quendal
