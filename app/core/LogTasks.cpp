@@ -279,6 +279,74 @@ std::unique_ptr<TLogStore> TLoadTask::TakeLog() {
     return std::make_unique<TLogStore>(std::move(FJournal), std::move(FIndex), FBreaks);
 }
 
+TFindTask::TFindTask(const TLogStore& ALog, std::string APattern, std::uint64_t AFrom,
+                     bool AForward, bool AMatchCase)
+    : FLog(ALog.Journal())
+    , FPattern(std::move(APattern))
+    , FFrom(AFrom)
+    , FForward(AForward)
+    , FMatchCase(AMatchCase) {
+    SetTotal(AForward ? FLog.Size() - std::min(AFrom, FLog.Size()) : AFrom);
+    Start([this] { Run(); });
+}
+
+TFindTask::~TFindTask() {
+    Cancel();
+    Wait();
+}
+
+void TFindTask::Run() {
+    TFileError error;
+    if (FPattern.empty() || !FLog.Open(error)) {
+        if (error) Fail(FLog.Path(), error);
+        return;
+    }
+    const auto fold = [this](char AChar) {
+        return FMatchCase || AChar < 'A' || AChar > 'Z' ? AChar : static_cast<char>(AChar + 32);
+    };
+    std::string pattern = FPattern;
+    for (char& c : pattern)
+        c = fold(c);
+    // Each piece holds the places that may begin in it and the pattern's length less one more
+    // bytes, so that nothing is missed between two pieces.
+    const std::uint64_t size = FLog.Size(), length = pattern.size();
+    std::vector<char> piece(ChunkBytes + length);
+    std::uint64_t low = 0, high = 0; // places that may begin, this piece
+    if (FForward) {
+        low = std::min(FFrom, size);
+        high = std::min(size, low + ChunkBytes);
+    } else {
+        high = std::min(FFrom, size);
+        low = high > ChunkBytes ? high - ChunkBytes : 0;
+    }
+    while (low < high) {
+        if (Cancelling()) return;
+        const auto want = static_cast<std::size_t>(std::min(size, high + length - 1) - low);
+        const std::size_t got = FLog.ReadAt(low, piece.data(), want, error);
+        if (got < want) {
+            Fail(FLog.Path(), error ? error : TFileError{EIO, std::strerror(EIO)});
+            return;
+        }
+        for (std::size_t i = 0; i < got; ++i)
+            piece[i] = fold(piece[i]);
+        const std::string_view text(piece.data(), got);
+        const std::size_t at = FForward ? text.find(pattern)
+                                        : text.rfind(pattern, static_cast<std::size_t>(high - low - 1));
+        if (at != std::string_view::npos) {
+            FFound = low + at;
+            return;
+        }
+        AddProgress(high - low);
+        if (FForward) {
+            low = high;
+            high = std::min(size, low + ChunkBytes);
+        } else {
+            high = low;
+            low = high > ChunkBytes ? high - ChunkBytes : 0;
+        }
+    }
+}
+
 TRestoreTask::TRestoreTask(std::string AJournalPath)
     : FPath(std::move(AJournalPath)) {
     Start([this] { Run(); });

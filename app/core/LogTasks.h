@@ -128,6 +128,29 @@ private:
     TLineBreaks FBreaks;
 };
 
+// Finds text in a log as it stands: the first place at or after AFrom (forward) or the last one
+// before AFrom (backward) where APattern (code page bytes) occurs, letters compared without
+// their case unless AMatchCase.
+class TFindTask : public TLogTask {
+public:
+    static constexpr std::uint64_t NotFound = UINT64_MAX;
+    TFindTask(const TLogStore& ALog, std::string APattern, std::uint64_t AFrom, bool AForward,
+              bool AMatchCase = false);
+    ~TFindTask() override;
+    // Once Succeeded(): where the text begins, or NotFound.
+    std::uint64_t Found() const { return FFound; }
+
+private:
+    void Run();
+
+    TJournalSnapshot FLog;
+    std::string FPattern;
+    std::uint64_t FFrom;
+    bool FForward;
+    bool FMatchCase;
+    std::uint64_t FFound = NotFound;
+};
+
 // Reads a journal that its program left behind into a log that goes on with it.
 class TRestoreTask : public TLogTask {
 public:

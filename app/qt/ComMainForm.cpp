@@ -7,6 +7,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMenu>
+#include <QUrl>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -39,7 +43,9 @@ TForm1::~TForm1() {
 void TForm1::CreateControls() {
     setWindowTitle(QStringLiteral("Tessivo RQ-71 Logger Ver.: 1.0.2"));
     move(191, 107);
-    setFixedSize(232, 290);
+    // The size of the form is also the least it can be made.
+    setMinimumSize(232, 290);
+    resize(232, 290);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(192, 192, 192)); // silver
@@ -162,12 +168,72 @@ void TForm1::FormCreate() {
             ShowMessage(text);
         });
     });
+    Memo->SetOnMenu([this](QMenu& AMenu) { AddMenuEntries(AMenu); });
+    FView.Load();
+    ApplyViewSettings();
     FJournalTimer.setInterval(1000);
     connect(&FJournalTimer, &QTimer::timeout, this, [this] {
         FLog.Service();
         if (!FLog.NeedsService()) FJournalTimer.stop();
     });
     Guarded([this] { ComPort->LoadSettings(stRegistry, SettingsKey); });
+}
+
+void TForm1::resizeEvent(QResizeEvent* AEvent) {
+    QWidget::resizeEvent(AEvent);
+    LayoutControls();
+}
+
+void TForm1::LayoutControls() {
+    if (Memo == nullptr) return;
+    const int dx = width() - 232, dy = height() - 290;
+    Memo->setGeometry(0, 0, 145 + dx, 257 + dy);
+    const std::pair<QWidget*, int> column[] = {{Button_Settings, 8}, {Button_Open, 40},
+                                               {CheckBox1, 80},      {Button2, 112},
+                                               {Button4, 144},       {Button3, 176},
+                                               {Button5, 208},       {Button1, 240}};
+    for (const auto& [control, top] : column)
+        control->move(152 + dx, top);
+    Edit_Data->move(72, 256 + dy);
+    Button_Send->move(152 + dx, 264 + dy);
+    NewLine_CB->move(8, 264 + dy);
+    Label1->setGeometry(40, 272 + dy, 152 + dx, 13);
+}
+
+void TForm1::ApplyViewSettings() {
+    Memo->SetShowStamps(FView.TimeStamps);
+    Memo->SetHexView(FView.HexView);
+    if (FView.Width > 0 && FView.Height > 0) {
+        resize(std::max(FView.Width, minimumWidth()), std::max(FView.Height, minimumHeight()));
+        move(FView.Left, FView.Top);
+    }
+}
+
+void TForm1::AddMenuEntries(QMenu& AMenu) {
+    AMenu.addSeparator();
+    QAction* stamps = AMenu.addAction(QStringLiteral("&Time stamps"), this, [this](bool AOn) {
+        Memo->SetShowStamps(AOn);
+        FView.TimeStamps = AOn;
+    });
+    stamps->setCheckable(true);
+    stamps->setChecked(Memo->ShowStamps());
+    QAction* hex = AMenu.addAction(QStringLiteral("&Hex view"), this, [this](bool AOn) {
+        Memo->SetHexView(AOn);
+        FView.HexView = AOn;
+    });
+    hex->setCheckable(true);
+    hex->setChecked(Memo->HexView());
+    AMenu.addSeparator();
+    AMenu.addAction(QStringLiteral("Save &As..."), this,
+                    [this] { Guarded([this] { Button4Click(); }); });
+    AMenu.addAction(QStringLiteral("&Open log folder"), this, [this] { OpenLogFolder(); });
+}
+
+void TForm1::OpenLogFolder() {
+    const QString folder = QString::fromStdString(FLog.Folder().Path());
+    QDir().mkpath(folder);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        ShowMessage(QStringLiteral("The log folder is ") + folder);
 }
 
 void TForm1::LogChanged() {
@@ -242,6 +308,8 @@ void TForm1::Button_SendClick() {
 }
 
 void TForm1::ComPortOpen() {
+    // The times of lines count from here on the monotonic clock.
+    FLog.AnchorClock();
     Button_Open->setText(QStringLiteral("Close"));
 }
 
@@ -267,6 +335,11 @@ void TForm1::CheckBox1Click() {
 
 void TForm1::Button1Click() {
     ComPort->StoreSettings(stRegistry, SettingsKey);
+    FView.Left = x();
+    FView.Top = y();
+    FView.Width = width();
+    FView.Height = height();
+    FView.Store();
     close();
 }
 
@@ -274,7 +347,9 @@ void TForm1::Button4Click() {
     if (Busy() || SaveDialog1->exec() != QDialog::Accepted ||
         SaveDialog1->selectedFiles().isEmpty())
         return;
-    FSave = FLog.StartSave(QFile::encodeName(SaveDialog1->selectedFiles().first()).toStdString());
+    // The times go into the file while the pane shows them.
+    FSave = FLog.StartSave(QFile::encodeName(SaveDialog1->selectedFiles().first()).toStdString(),
+                           Memo->ShowStamps() && !Memo->HexView());
     RunWithProgress(this, *FSave, QStringLiteral("Saving the log..."), [this] {
         if (!FSave->Succeeded() && !FSave->Cancelled())
             ShowFailure("Fehler beim Speichern der Datei!", *FSave);

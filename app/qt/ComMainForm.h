@@ -5,6 +5,7 @@
 
 #include "CPort.h"
 #include "Log.h"
+#include "ViewSettings.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include <memory>
 
 class QCheckBox;
+class QMenu;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -46,7 +48,7 @@ public:
 
     // The window's components, as its form has them.
     cport::TComPort* ComPort;
-    TLogView* Memo;
+    TLogView* Memo = nullptr;
     QPushButton* Button_Open;
     QPushButton* Button_Settings;
     QLineEdit* Edit_Data;
@@ -77,8 +79,17 @@ public:
     void Button2Click();
     void CheckBox1Click();
 
+protected:
+    void resizeEvent(QResizeEvent* AEvent) override;
+
 private:
     void CreateControls();
+    // Places the controls for the window's size: the pane grows with it, the buttons keep their
+    // column at the top right and the bottom controls the bottom.
+    void LayoutControls();
+    void ApplyViewSettings();
+    void AddMenuEntries(QMenu& AMenu);
+    void OpenLogFolder();
     void LoadPortDesign();
     // Runs a handler; an exception that leaves it goes to the application's exception report,
     // and the window carries on.
@@ -92,6 +103,7 @@ private:
     cport::TComponent FComponents{nullptr};
     QWidget* FAbout = nullptr;
     TLog FLog;
+    TViewSettings FView;
     // Writes what waits for the journal, while something does.
     QTimer FJournalTimer;
     // Declared after the log: they end before it does.

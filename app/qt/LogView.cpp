@@ -1,10 +1,13 @@
 #include "LogView.h"
 
+#include "CodePage.h"
 #include "LogText.h"
+#include "TaskProgress.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
@@ -29,8 +32,24 @@ constexpr int RefreshMs = 16;
 
 struct TLaidOutRow {
     TRowSpan Span;
+    // Characters before the row's text: its line's time.
+    int Prefix = 0;
+    // In the hex view: where the first byte's two digits are; -1 elsewhere.
+    int HexColumn = -1;
     QTextLayout Layout;
 };
+
+namespace {
+
+constexpr std::uint64_t HexRowBytes = 16;
+
+// The character of a byte in the hex view's right column: itself when printable, else ".".
+QChar Printable(unsigned char AByte) {
+    const QChar c(CodePageToUnicode(AByte));
+    return c.isPrint() ? c : QLatin1Char('.');
+}
+
+} // namespace
 
 TLogView::TLogView(const TLog& ALog, QWidget* AParent)
     : QAbstractScrollArea(AParent)
@@ -91,7 +110,7 @@ void TLogView::CatchUp() {
             it = FLayouts.erase(it);
         }
         FSize = store.Size();
-        FRows = store.RowCount();
+        FRows = RowsNow();
     }
     FAnchor = std::min(FAnchor, FSize);
     FCaret = std::min(FCaret, FSize);
@@ -137,10 +156,36 @@ const TLaidOutRow& TLogView::Laid(std::uint64_t ARow) const {
     auto found = FLayouts.find(ARow);
     if (found != FLayouts.end()) return *found->second;
     auto row = std::make_unique<TLaidOutRow>();
-    row->Span = FLog.Store().Row(ARow);
+    row->Span = SpanOf(ARow);
     FLaidOutBytes += row->Span.Length;
-    row->Layout.setText(LogBytesToText(FLog.Store().Read(row->Span.Offset,
-                                                         static_cast<std::size_t>(row->Span.Length))));
+    const std::string bytes =
+        FLog.Store().Read(row->Span.Offset, static_cast<std::size_t>(row->Span.Length));
+    QString text;
+    if (FHex) {
+        // "0000001F  2B 32 ... 0A  +23.001 .C.." : the offset, the bytes, their characters.
+        text = QStringLiteral("%1  ").arg(row->Span.Offset, FSize > 0xFFFFFFFFu ? 12 : 8, 16,
+                                         QLatin1Char('0'));
+        row->HexColumn = static_cast<int>(text.size());
+        for (std::uint64_t i = 0; i < HexRowBytes; ++i)
+            text += i < bytes.size() ? QStringLiteral("%1 ").arg(static_cast<unsigned char>(bytes[i]), 2, 16, QLatin1Char('0')).toUpper()
+                                     : QStringLiteral("   ");
+        text += QLatin1Char(' ');
+        for (const char byte : bytes)
+            text += Printable(static_cast<unsigned char>(byte));
+    } else {
+        if (FStamps && row->Span.FirstOfLine) {
+            const std::string stamp = StampText(FLog.Store().StampOf(row->Span.Line));
+            if (!stamp.empty()) text = QString::fromStdString(stamp + "  ");
+            row->Prefix = static_cast<int>(text.size());
+        }
+        text += LogBytesToText(bytes);
+    }
+    row->Layout.setText(text);
+    if (row->Prefix > 0) {
+        QTextCharFormat stamp;
+        stamp.setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+        row->Layout.setFormats({{0, row->Prefix, stamp}});
+    }
     row->Layout.setFont(font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -269,14 +314,19 @@ void TLogView::paintEvent(QPaintEvent*) {
         const std::uint64_t from = laid.Span.Offset, to = from + laid.Span.Length;
         QList<QTextLayout::FormatRange> ranges;
         if (start < end && start <= to && end > from) {
-            const auto a = static_cast<int>(std::max(start, from) - from);
-            const auto b = static_cast<int>(std::min(end, to) - from);
-            if (b > a) ranges.append({a, b - a, selected});
+            const int a = PositionOf(laid, std::max(start, from));
+            const int b = PositionOf(laid, std::min(end, to));
+            if (b > a) ranges.append({a, b - a - (laid.HexColumn >= 0 ? 1 : 0), selected});
+            if (laid.HexColumn >= 0 && b > a) {
+                // The same bytes in the characters' column.
+                const int characters = laid.HexColumn + 3 * static_cast<int>(HexRowBytes) + 1;
+                ranges.append({characters + (a - laid.HexColumn) / 3, (b - a) / 3, selected});
+            }
         }
         const QPointF at(Margin, y);
         laid.Layout.draw(&painter, at, ranges);
         if (FCaretShown && hasFocus() && FCaret >= from && FCaret <= to && LineOf(FCaret).Row == row)
-            laid.Layout.drawCursor(&painter, at, static_cast<int>(FCaret - from));
+            laid.Layout.drawCursor(&painter, at, PositionOf(laid, FCaret));
         y += LineCount(row) * lineHeight;
     }
     TrimLayouts();
@@ -297,11 +347,45 @@ void TLogView::changeEvent(QEvent* AEvent) {
     }
 }
 
+std::uint64_t TLogView::RowsNow() const {
+    if (!FHex) return FLog.Store().RowCount();
+    return std::max<std::uint64_t>(1, (FLog.Store().Size() + HexRowBytes - 1) / HexRowBytes);
+}
+
+TRowSpan TLogView::SpanOf(std::uint64_t ARow) const {
+    if (!FHex) return FLog.Store().Row(ARow);
+    TRowSpan span;
+    span.Offset = ARow * HexRowBytes;
+    span.Length = std::min(HexRowBytes, FSize - std::min(FSize, span.Offset));
+    return span;
+}
+
+std::uint64_t TLogView::RowAt(std::uint64_t AOffset) const {
+    if (!FHex) return FLog.Store().RowOf(AOffset);
+    return std::min(AOffset / HexRowBytes, FRows - 1);
+}
+
+int TLogView::PositionOf(const TLaidOutRow& ARow, std::uint64_t AOffset) const {
+    const auto byte = static_cast<int>(
+        std::min(AOffset - std::min(AOffset, ARow.Span.Offset), ARow.Span.Length));
+    return ARow.HexColumn >= 0 ? ARow.HexColumn + 3 * byte : ARow.Prefix + byte;
+}
+
+std::uint64_t TLogView::OffsetOf(const TLaidOutRow& ARow, int APosition) const {
+    int byte = APosition - ARow.Prefix;
+    if (ARow.HexColumn >= 0) {
+        const int characters = ARow.HexColumn + 3 * static_cast<int>(HexRowBytes) + 1;
+        byte = APosition >= characters ? APosition - characters
+                                       : (APosition - ARow.HexColumn + 1) / 3;
+    }
+    return ARow.Span.Offset +
+           std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(0, byte)), ARow.Span.Length);
+}
+
 TLogView::TLinePos TLogView::LineOf(std::uint64_t AOffset, qreal* AX) const {
-    const std::uint64_t row = FLog.Store().RowOf(AOffset);
+    const std::uint64_t row = RowAt(AOffset);
     const TLaidOutRow& laid = Laid(row);
-    const int position = static_cast<int>(
-        std::min(AOffset - std::min(AOffset, laid.Span.Offset), laid.Span.Length));
+    const int position = PositionOf(laid, AOffset);
     const QTextLine line = laid.Layout.lineForTextPosition(position);
     if (AX != nullptr) *AX = line.isValid() ? line.cursorToX(position) : 0;
     return {row, line.isValid() ? line.lineNumber() : 0};
@@ -311,7 +395,7 @@ std::uint64_t TLogView::OffsetOnLine(TLinePos APos, qreal AX) const {
     const TLaidOutRow& laid = Laid(APos.Row);
     const QTextLine line = laid.Layout.lineAt(APos.Line);
     if (!line.isValid()) return laid.Span.Offset;
-    return laid.Span.Offset + static_cast<std::uint64_t>(line.xToCursor(AX));
+    return OffsetOf(laid, line.xToCursor(AX));
 }
 
 std::uint64_t TLogView::OffsetAt(QPoint APoint) const {
@@ -338,6 +422,10 @@ void TLogView::EnsureCaretVisible() {
         ScrollTo(caret);
     else if (Before(Moved(FTop, VisibleLines() - 1), caret))
         ScrollTo(Moved(caret, -(VisibleLines() - 1)));
+}
+
+QString TLogView::ShownRow(std::uint64_t ARow) const {
+    return Laid(ARow).Layout.text();
 }
 
 void TLogView::SelectAll() {
@@ -379,6 +467,20 @@ QStringList TLogView::Lines() const {
 
 void TLogView::keyPressEvent(QKeyEvent* AEvent) {
     Settle();
+    if (AEvent->key() == Qt::Key_Menu ||
+        (AEvent->key() == Qt::Key_F10 && AEvent->modifiers() == Qt::ShiftModifier)) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QPoint(), Qt::NoModifier);
+        contextMenuEvent(&menu);
+        return;
+    }
+    if (AEvent == QKeySequence::Find) {
+        Find();
+        return;
+    }
+    if (AEvent == QKeySequence::FindNext || AEvent == QKeySequence::FindPrevious) {
+        FindAgain(AEvent == QKeySequence::FindNext);
+        return;
+    }
     if (AEvent == QKeySequence::Copy) {
         Copy();
         return;
@@ -410,27 +512,24 @@ void TLogView::keyPressEvent(QKeyEvent* AEvent) {
         MoveCaret(OffsetOnLine(Moved(caret, VisibleLines()), x), extend);
         break;
     case Qt::Key_Left:
-        if (FCaret == laid.Span.Offset && caret.Row > 0) {
-            const TRowSpan previous = FLog.Store().Row(caret.Row - 1);
+        if (FCaret == laid.Span.Offset && caret.Row > 0 && !FHex) {
+            const TRowSpan previous = SpanOf(caret.Row - 1);
             MoveCaret(previous.Offset + previous.Length, extend);
         } else if (FCaret > 0) {
             MoveCaret(FCaret - 1, extend);
         }
         break;
     case Qt::Key_Right:
-        if (FCaret >= rowEnd && caret.Row + 1 < FRows)
-            MoveCaret(FLog.Store().Row(caret.Row + 1).Offset, extend);
+        if (FCaret >= rowEnd && caret.Row + 1 < FRows && !FHex)
+            MoveCaret(SpanOf(caret.Row + 1).Offset, extend);
         else
             MoveCaret(FCaret + 1, extend);
         break;
     case Qt::Key_Home:
-        MoveCaret(control ? 0 : laid.Span.Offset + static_cast<std::uint64_t>(line.textStart()), extend);
+        MoveCaret(control ? 0 : OffsetOf(laid, line.textStart()), extend);
         break;
     case Qt::Key_End:
-        MoveCaret(control ? FSize
-                          : laid.Span.Offset +
-                                static_cast<std::uint64_t>(line.textStart() + line.textLength()),
-                  extend);
+        MoveCaret(control ? FSize : OffsetOf(laid, line.textStart() + line.textLength()), extend);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(AEvent);
@@ -461,7 +560,13 @@ void TLogView::mouseDoubleClickEvent(QMouseEvent* AEvent) {
     if (AEvent->button() != Qt::LeftButton) return;
     const std::uint64_t at = OffsetAt(AEvent->position().toPoint());
     const TLaidOutRow& laid = Laid(LineOf(at).Row);
-    const QString& text = laid.Layout.text();
+    if (FHex) {
+        FAnchor = at;
+        FCaret = std::min(at + 1, laid.Span.Offset + laid.Span.Length);
+        viewport()->update();
+        return;
+    }
+    const QString text = laid.Layout.text().mid(laid.Prefix);
     const auto isWord = [&](qsizetype AIndex) { return text[AIndex].isLetterOrNumber(); };
     auto start = static_cast<qsizetype>(at - std::min(at, laid.Span.Offset));
     auto end = start;
@@ -482,11 +587,98 @@ void TLogView::wheelEvent(QWheelEvent* AEvent) {
 }
 
 void TLogView::contextMenuEvent(QContextMenuEvent* AEvent) {
+    Settle();
     QMenu menu(this);
     QAction* copy = menu.addAction(QStringLiteral("&Copy"), this, [this] { Copy(); });
+    copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(SelectionEnd() > SelectionStart());
-    menu.addAction(QStringLiteral("Select &All"), this, [this] { SelectAll(); });
-    menu.exec(AEvent->globalPos());
+    menu.addAction(QStringLiteral("Select &All"), this, [this] { SelectAll(); })
+        ->setShortcut(QKeySequence::SelectAll);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("&Find..."), this, [this] { Find(); })
+        ->setShortcut(QKeySequence::Find);
+    QAction* next = menu.addAction(QStringLiteral("Find &Next"), this, [this] { FindAgain(true); });
+    next->setShortcut(QKeySequence::FindNext);
+    next->setEnabled(!FFindText.isEmpty());
+    QAction* previous =
+        menu.addAction(QStringLiteral("Find &Previous"), this, [this] { FindAgain(false); });
+    previous->setShortcut(QKeySequence::FindPrevious);
+    previous->setEnabled(!FFindText.isEmpty());
+    if (FOnMenu) FOnMenu(menu);
+    menu.exec(AEvent->reason() == QContextMenuEvent::Mouse
+                  ? AEvent->globalPos()
+                  : viewport()->mapToGlobal(QPoint(Margin, LineHeight())));
+}
+
+void TLogView::Find() {
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, QStringLiteral("Find"),
+                                               QStringLiteral("Find in the log:"),
+                                               QLineEdit::Normal, FFindText, &ok);
+    if (!ok || text.isEmpty()) return;
+    FFindText = text;
+    FindAgain(true);
+}
+
+void TLogView::FindAgain(bool AForward) {
+    Settle();
+    if (FFindText.isEmpty()) {
+        Find();
+        return;
+    }
+    if (FFind) return; // one search at a time
+    // From after the current selection forward, or before it backward.
+    const std::uint64_t from = AForward ? (SelectionEnd() > SelectionStart() ? SelectionStart() + 1 : FCaret)
+                                        : SelectionStart();
+    FFind = std::make_unique<TFindTask>(FLog.Store(), LogTextToBytes(FFindText), from, AForward);
+    const std::uint64_t generation = FGeneration;
+    RunWithProgress(this, *FFind, QStringLiteral("Finding..."), [this, generation] {
+        const std::unique_ptr<TFindTask> task = std::move(FFind);
+        if (task->Cancelled() || generation != FLog.Generation()) return;
+        if (!task->Succeeded() || task->Found() == TFindTask::NotFound) {
+            QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(),
+                            QStringLiteral("\"%1\" was not found.").arg(FFindText),
+                            QMessageBox::Ok, this);
+            box.exec();
+            return;
+        }
+        Select(task->Found(), static_cast<std::uint64_t>(LogTextToBytes(FFindText).size()));
+    });
+}
+
+void TLogView::Select(std::uint64_t AOffset, std::uint64_t ACount) {
+    Settle();
+    FCaretShown = true;
+    FAnchor = std::min(AOffset, FSize);
+    FCaret = std::min(AOffset + ACount, FSize);
+    EnsureCaretVisible();
+    viewport()->update();
+}
+
+void TLogView::SetShowStamps(bool AShow) {
+    if (AShow == FStamps) return;
+    FStamps = AShow;
+    ModeChanged();
+}
+
+void TLogView::SetHexView(bool AHex) {
+    if (AHex == FHex) return;
+    FHex = AHex;
+    ModeChanged();
+}
+
+void TLogView::ModeChanged() {
+    Settle();
+    ForgetLayouts();
+    FRows = RowsNow();
+    if (FFollow) {
+        FTop = BottomTop();
+    } else {
+        FTop = {RowAt(FCaret), 0};
+    }
+    UpdateScrollBar();
+    if (!FFollow) EnsureCaretVisible();
+    viewport()->update();
 }
 
 void TLogView::focusInEvent(QFocusEvent* AEvent) {

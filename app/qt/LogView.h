@@ -9,12 +9,15 @@
 #pragma once
 
 #include "Log.h"
+#include "LogTasks.h"
 
 #include <QAbstractScrollArea>
+#include <QMenu>
 #include <QStringList>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 
@@ -42,12 +45,28 @@ public:
     QString SelectedText() const;
     std::uint64_t SelectionStart() const { return std::min(FAnchor, FCaret); }
     std::uint64_t SelectionEnd() const { return std::max(FAnchor, FCaret); }
+    // The text of a row as the pane shows it (its time first, or its hex form).
+    QString ShownRow(std::uint64_t ARow) const;
     // Whether the view follows the newest text.
     bool Following() const { return FFollow; }
 
     void SelectAll();
     // Copies the selection; refuses, with a message, a selection above MaxCopyBytes.
     void Copy();
+    // Selects ACount bytes at AOffset and scrolls them into sight.
+    void Select(std::uint64_t AOffset, std::uint64_t ACount);
+    // Asks for a text and finds it; finds the last one again, forward or backward.
+    void Find();
+    void FindAgain(bool AForward);
+
+    // Each line's time before its first row.
+    void SetShowStamps(bool AShow);
+    bool ShowStamps() const { return FStamps; }
+    // The log as offset, 16 bytes in hex and their characters a row.
+    void SetHexView(bool AHex);
+    bool HexView() const { return FHex; }
+    // Called to add the window's own entries to the pane's context menu.
+    void SetOnMenu(std::function<void(QMenu&)> AOnMenu) { FOnMenu = std::move(AOnMenu); }
 
 protected:
     void paintEvent(QPaintEvent* AEvent) override;
@@ -93,6 +112,14 @@ private:
     void ScrollBarMoved(int AValue);
     int RowToBar(std::uint64_t ARow) const;
     std::uint64_t BarToRow(int AValue) const;
+    // Rows as the view shows them: the log's, or 16 bytes each in the hex view.
+    std::uint64_t RowsNow() const;
+    TRowSpan SpanOf(std::uint64_t ARow) const;
+    std::uint64_t RowAt(std::uint64_t AOffset) const;
+    // A log offset as a position in a row's laid-out text, and back.
+    int PositionOf(const TLaidOutRow& ARow, std::uint64_t AOffset) const;
+    std::uint64_t OffsetOf(const TLaidOutRow& ARow, int APosition) const;
+    void ModeChanged();
     // The log offset under a point of the viewport.
     std::uint64_t OffsetAt(QPoint APoint) const;
     // The screen line of an offset, and its x position.
@@ -107,6 +134,11 @@ private:
     std::uint64_t FSize = 0;
     TLinePos FTop;
     bool FFollow = true;
+    bool FStamps = false;
+    bool FHex = false;
+    std::function<void(QMenu&)> FOnMenu;
+    QString FFindText;
+    std::unique_ptr<TFindTask> FFind;
     std::uint64_t FAnchor = 0;
     std::uint64_t FCaret = 0;
     // The caret shows once the user has placed it, with the mouse or the keyboard.

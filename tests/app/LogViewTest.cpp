@@ -5,6 +5,7 @@
 #include "MainFormFixture.h"
 
 #include <QClipboard>
+#include <QInputDialog>
 #include <QScrollBar>
 
 namespace quendal {
@@ -87,6 +88,51 @@ TEST_F(LogView, ACopyOfMoreThanTheClipboardShouldHoldIsRefusedWithAMessage) {
     EXPECT_TRUE(boxes.Texts()[0].startsWith("The selection is too large to copy (32 MB)"))
         << boxes.Texts()[0].toStdString();
     EXPECT_EQ(QApplication::clipboard()->text(), "before");
+}
+
+TEST_F(LogView, TimesHexAndFindWorkOnTheSameLog) {
+    std::int64_t now = 1'765'200'000'000;
+    FLog.SetClock([&] { return now; });
+    Log("+23.001 \xB0" "C\r\n");
+    now += 350;
+    Log("+23.002 \xB0" "C\r\n");
+    FView.SetShowStamps(true); // for lines that came before too
+    EXPECT_EQ(FView.ShownRow(1), QString::fromStdString(StampText(now)) + QString::fromUtf8("  +23.002 °C"));
+    Key(Qt::Key_End, Qt::ControlModifier);
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    Key(Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(FView.SelectedText(), QString::fromUtf8("+23.001 °C")) << "a time is no text of the log";
+
+    FView.SetHexView(true);
+    EXPECT_EQ(FView.ShownRow(0), QString::fromUtf8("00000000  2B 32 33 2E 30 30 31 20 B0 43 0D 0A 2B 32 33 2E  +23.001 °C..+23."));
+    EXPECT_EQ(FView.ShownRow(1).left(24), "00000010  30 30 32 20 B0");
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    for (int i = 0; i < 16; ++i)
+        Key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(FView.SelectedText(), QString::fromUtf8("+23.001 °C\n+23.")) << "byte by byte";
+    FView.SetHexView(false);
+
+    // Found forward from the caret, then backward; one that is missing says so.
+    QString asked = "23.00";
+    cport::test::TModalDriver answer(cport::test::Once([&](QWidget* AModal) {
+        auto* dialog = qobject_cast<QInputDialog*>(AModal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->setTextValue(asked);
+        dialog->accept();
+    }));
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    Key(Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(answer.Done());
+    ASSERT_TRUE(WaitFor([&] { return FView.SelectionEnd() > FView.SelectionStart(); }));
+    EXPECT_EQ(FView.SelectionStart(), 1u);
+    Key(Qt::Key_F3);
+    ASSERT_TRUE(WaitFor([&] { return FView.SelectionStart() == 13u; }));
+    Key(Qt::Key_F3, Qt::ShiftModifier);
+    ASSERT_TRUE(WaitFor([&] { return FView.SelectionStart() == 1u; }));
+    TMessageBoxes boxes;
+    Key(Qt::Key_F3, Qt::ShiftModifier);
+    ASSERT_TRUE(WaitFor([&] { return boxes.Texts().size() == 1; }));
+    EXPECT_EQ(boxes.Texts()[0], "\"23.00\" was not found.");
 }
 
 } // namespace

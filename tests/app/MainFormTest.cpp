@@ -15,6 +15,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QLabel>
+#include <QMenu>
 #include <QPixmap>
 #include <QProgressDialog>
 #include <QRegularExpression>
@@ -98,6 +100,44 @@ TEST_F(MainForm, FirstStartHasAnEmptyPortAndTheLoggersSettings) {
     EXPECT_EQ(form.size(), QSize(232, 290));
     EXPECT_EQ(form.Timer1->interval(), 350);
     EXPECT_FALSE(form.Timer1->isActive());
+}
+
+TEST_F(MainForm, TheWindowGrowsAroundItsPaneAndQuitKeepsHowItWasLeft) {
+    {
+        TForm1 form;
+        EXPECT_EQ(form.minimumSize(), QSize(232, 290));
+        form.show();
+        form.resize(500, 400);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form.Memo->geometry(), QRect(0, 0, 413, 367));
+        EXPECT_EQ(form.Button1->geometry(), QRect(420, 240, 75, 25)) << "the column stays at the top right";
+        EXPECT_EQ(form.Label1->geometry().top(), 382) << "the bottom line stays at the bottom";
+        // The pane's menu, by the Menu key: time stamps on.
+        QStringList entries;
+        QTimer pick;
+        QObject::connect(&pick, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr) return;
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator()) entries << action->text();
+            for (QAction* action : menu->actions())
+                if (action->text() == "&Time stamps") action->trigger();
+            menu->close();
+        });
+        pick.start(10);
+        form.Memo->setFocus();
+        QTest::keyClick(form.Memo, Qt::Key_Menu);
+        ASSERT_TRUE(WaitFor([&] { return !entries.isEmpty(); }));
+        EXPECT_EQ(entries, (QStringList{"&Copy", "Select &All", "&Find...", "Find &Next",
+                                        "Find &Previous", "&Time stamps", "&Hex view",
+                                        "Save &As...", "&Open log folder"}));
+        EXPECT_TRUE(form.Memo->ShowStamps());
+        form.Button1->click();
+    }
+    TForm1 form;
+    EXPECT_TRUE(form.Memo->ShowStamps());
+    EXPECT_FALSE(form.Memo->HexView());
+    EXPECT_EQ(form.size(), QSize(500, 400));
 }
 
 TEST_F(MainForm, TheSimulatorIsChosenInTheSetupDialog) {
