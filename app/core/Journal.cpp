@@ -128,22 +128,28 @@ void TJournal::WriteWaiting() {
     FSyncWake.notify_one();
 }
 
-std::size_t TJournal::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACount) const {
+std::size_t ReadJournal(const TFile& AFile, std::uint64_t AWritten, const std::string& AWaiting,
+                        std::uint64_t AOffset, char* ABuffer, std::size_t ACount,
+                        TFileError& AError) {
     std::size_t done = 0;
-    if (AOffset < FWritten && FFile.IsOpen()) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ACount, FWritten - AOffset));
-        TFileError error;
-        done = FFile.ReadAt(AOffset, ABuffer, want, error);
+    if (AOffset < AWritten && AFile.IsOpen()) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ACount, AWritten - AOffset));
+        done = AFile.ReadAt(AOffset, ABuffer, want, AError);
         if (done < want) return done;
     }
     const std::uint64_t at = AOffset + done;
-    if (done < ACount && at >= FWritten && at - FWritten < FWaiting.size()) {
-        const auto from = static_cast<std::size_t>(at - FWritten);
-        const std::size_t more = std::min(ACount - done, FWaiting.size() - from);
-        std::memcpy(ABuffer + done, FWaiting.data() + from, more);
+    if (done < ACount && at >= AWritten && at - AWritten < AWaiting.size()) {
+        const auto from = static_cast<std::size_t>(at - AWritten);
+        const std::size_t more = std::min(ACount - done, AWaiting.size() - from);
+        std::memcpy(ABuffer + done, AWaiting.data() + from, more);
         done += more;
     }
     return done;
+}
+
+std::size_t TJournal::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACount) const {
+    TFileError error;
+    return ReadJournal(FFile, FWritten, FWaiting, AOffset, ABuffer, ACount, error);
 }
 
 void TJournal::End() {

@@ -22,6 +22,12 @@
 
 namespace quendal {
 
+// Reads up to ACount bytes at AOffset of a journal that has AWritten bytes in AFile and the rest
+// in AWaiting.
+std::size_t ReadJournal(const TFile& AFile, std::uint64_t AWritten, const std::string& AWaiting,
+                        std::uint64_t AOffset, char* ABuffer, std::size_t ACount,
+                        TFileError& AError);
+
 class TJournal {
 public:
     using TClock = std::chrono::steady_clock;

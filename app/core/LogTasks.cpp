@@ -60,20 +60,7 @@ bool TJournalSnapshot::Open(TFileError& AError) {
 
 std::size_t TJournalSnapshot::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACount,
                                      TFileError& AError) const {
-    std::size_t done = 0;
-    if (AOffset < FWritten) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ACount, FWritten - AOffset));
-        done = FFile.ReadAt(AOffset, ABuffer, want, AError);
-        if (done < want) return done;
-    }
-    const std::uint64_t at = AOffset + done;
-    if (done < ACount && at >= FWritten && at - FWritten < FWaiting.size()) {
-        const auto from = static_cast<std::size_t>(at - FWritten);
-        const std::size_t more = std::min(ACount - done, FWaiting.size() - from);
-        std::memcpy(ABuffer + done, FWaiting.data() + from, more);
-        done += more;
-    }
-    return done;
+    return ReadJournal(FFile, FWritten, FWaiting, AOffset, ABuffer, ACount, AError);
 }
 
 TSaveTask::TSaveTask(const TLogStore& ALog, std::string APath, bool AWithStamps)
