@@ -37,7 +37,7 @@ public:
 
     static TFile Open(const std::string& APath, TMode AMode, TFileError& AError);
 
-    bool IsOpen() const { return FHandle >= 0; }
+    bool IsOpen() const { return FHandle != -1; }
     void Close();
 
     // An exclusive lock held while this file stays open; false when another open file holds
@@ -63,7 +63,7 @@ public:
     void CopyPermissionsFrom(const std::string& APath);
 
 private:
-    int FHandle = -1;
+    std::intptr_t FHandle = -1;
 };
 
 struct TFileInfo {

@@ -14,6 +14,15 @@
 
 namespace quendal {
 
+namespace {
+
+// The descriptor a file holds (its handle is wide enough for other systems' handles).
+int Fd(std::intptr_t AHandle) {
+    return static_cast<int>(AHandle);
+}
+
+} // namespace
+
 TFile::TFile(TFile&& AOther) noexcept
     : FHandle(AOther.FHandle) {
     AOther.FHandle = -1;
@@ -60,18 +69,18 @@ TFile TFile::Open(const std::string& APath, TMode AMode, TFileError& AError) {
 }
 
 void TFile::Close() {
-    if (FHandle >= 0) ::close(FHandle);
+    if (FHandle >= 0) ::close(Fd(FHandle));
     FHandle = -1;
 }
 
 bool TFile::TryLock() {
-    return ::flock(FHandle, LOCK_EX | LOCK_NB) == 0;
+    return ::flock(Fd(FHandle), LOCK_EX | LOCK_NB) == 0;
 }
 
 std::size_t TFile::Write(const char* AData, std::size_t ACount, TFileError& AError) {
     std::size_t done = 0;
     while (done < ACount) {
-        const ssize_t n = ::write(FHandle, AData + done, ACount - done);
+        const ssize_t n = ::write(Fd(FHandle), AData + done, ACount - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             AError = files::LastError();
@@ -86,7 +95,7 @@ std::size_t TFile::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACou
                           TFileError& AError) const {
     std::size_t done = 0;
     while (done < ACount) {
-        const ssize_t n = ::pread(FHandle, ABuffer + done, ACount - done,
+        const ssize_t n = ::pread(Fd(FHandle), ABuffer + done, ACount - done,
                                   static_cast<off_t>(AOffset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -104,7 +113,7 @@ std::size_t TFile::CopyFrom(const TFile& ASource, std::uint64_t AOffset, std::si
     std::size_t done = 0;
     while (done < ACount) {
         auto from = static_cast<off_t>(AOffset + done);
-        const ssize_t n = ::copy_file_range(ASource.FHandle, &from, FHandle, nullptr, ACount - done, 0);
+        const ssize_t n = ::copy_file_range(Fd(ASource.FHandle), &from, Fd(FHandle), nullptr, ACount - done, 0);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -132,7 +141,7 @@ std::size_t TFile::CopyFrom(const TFile& ASource, std::uint64_t AOffset, std::si
 
 std::size_t TFile::Read(char* ABuffer, std::size_t ACount, TFileError& AError) {
     for (;;) {
-        const ssize_t n = ::read(FHandle, ABuffer, ACount);
+        const ssize_t n = ::read(Fd(FHandle), ABuffer, ACount);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) {
             AError = files::LastError();
@@ -142,7 +151,7 @@ std::size_t TFile::Read(char* ABuffer, std::size_t ACount, TFileError& AError) {
 }
 
 bool TFile::Sync(TFileError& AError) {
-    if (::fdatasync(FHandle) == 0) return true;
+    if (::fdatasync(Fd(FHandle)) == 0) return true;
     // Devices and pipes cannot be synced, and need not be.
     if (errno == EINVAL || errno == EROFS) return true;
     AError = files::LastError();
@@ -151,16 +160,16 @@ bool TFile::Sync(TFileError& AError) {
 
 std::uint64_t TFile::Size() const {
     struct stat status {};
-    return ::fstat(FHandle, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    return ::fstat(Fd(FHandle), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 bool TFile::Truncate(std::uint64_t ASize) {
-    return ::ftruncate(FHandle, static_cast<off_t>(ASize)) == 0;
+    return ::ftruncate(Fd(FHandle), static_cast<off_t>(ASize)) == 0;
 }
 
 void TFile::CopyPermissionsFrom(const std::string& APath) {
     struct stat status {};
-    if (::stat(APath.c_str(), &status) == 0) ::fchmod(FHandle, status.st_mode & 07777);
+    if (::stat(APath.c_str(), &status) == 0) ::fchmod(Fd(FHandle), status.st_mode & 07777);
 }
 
 namespace files {
