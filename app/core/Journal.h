@@ -9,7 +9,7 @@
 // journal file is locked while in use, which tells a dead program's journal from a live one's.
 #pragma once
 
-#include "Files.h"
+#include "System.h"
 
 #include <atomic>
 #include <chrono>

@@ -3,7 +3,7 @@
 // still be found. A journal whose program died is offered back at the next start.
 #pragma once
 
-#include "Files.h"
+#include "System.h"
 
 #include <cstdint>
 #include <optional>

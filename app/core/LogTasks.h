@@ -3,7 +3,7 @@
 // cancelled; the GUI thread watches its progress and takes its result once it is done.
 #pragma once
 
-#include "Files.h"
+#include "System.h"
 #include "Journal.h"
 #include "LogIndex.h"
 #include "LogStore.h"

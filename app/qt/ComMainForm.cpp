@@ -122,21 +122,7 @@ void TForm1::LoadPortDesign() {
     // Loaded, so that nothing reaches a device before every value is in place.
     ComPort = new TComPort(&FComponents);
     ComPort->SetLoading();
-    ComPort->SetName("ComPort");
-    ComPort->SetPort("COM2");
-    ComPort->SetBaudRate(br9600);
-    ComPort->SetDataBits(dbEight);
-    ComPort->Parity().SetBits(prNone);
-    ComPort->SetStopBits(sbOneStopBit);
-    ComPort->SetDiscardNull(true);
-    ComPort->SetEvents(AllComEvents);
-    TComFlowControl& flow = ComPort->FlowControl();
-    flow.SetOutCTSFlow(false);
-    flow.SetOutDSRFlow(false);
-    flow.SetControlDTR(dtrEnable);
-    flow.SetControlRTS(rtsDisable);
-    flow.SetXonXoffOut(false);
-    flow.SetXonXoffIn(false);
+    SetDesignValues(*ComPort);
     ComPort->SetOnAfterOpen([this](TObject*) { ComPortOpen(); });
     ComPort->SetOnAfterClose([this](TObject*) { ComPortClose(); });
     ComPort->SetOnRxChar([this](TObject*, std::int32_t ACount) { ComPortRxChar(ACount); });

@@ -5,6 +5,7 @@
 
 #include "CPort.h"
 #include "Log.h"
+#include "PortDesign.h"
 #include "ViewSettings.h"
 
 #include <QTimer>
@@ -25,8 +26,6 @@ namespace quendal {
 
 class TLogView;
 
-// Where the window loads the port's settings from at start and stores them on Quit.
-inline constexpr const char* SettingsKey = "HKEY_CURRENT_USER\\Software\\Tessivo\\Quendal";
 
 class TForm1 : public QWidget {
     Q_OBJECT

@@ -1,10 +1,12 @@
-// The few file operations the logger needs beyond the standard library: appends made durable,
-// reads at an offset, advisory locks, atomic replacement. One implementation per system.
+// The few system calls the logger needs beyond the standard library: appends made durable,
+// reads at an offset, advisory locks, atomic replacement, local time, the stop signals of a
+// program without a window. One implementation per system.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,6 +108,10 @@ std::string StateHome();
 long ProcessId();
 // A time as the local calendar has it.
 std::tm LocalTime(std::time_t ATime);
+// Calls AStop (on a thread of its own) when the program is asked to stop: SIGINT or SIGTERM,
+// Ctrl+C or the console closing on Windows. Call it before any other thread starts; the
+// signals are then no longer delivered the default way.
+void OnStopSignal(std::function<void()> AStop);
 
 } // namespace files
 } // namespace quendal

@@ -1,4 +1,4 @@
-#include "Files.h"
+#include "System.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,8 +7,11 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <random>
+#include <csignal>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -330,6 +333,22 @@ std::tm LocalTime(std::time_t ATime) {
     std::tm local{};
     ::localtime_r(&ATime, &local);
     return local;
+}
+
+void OnStopSignal(std::function<void()> AStop) {
+    // Blocked here, before the other threads start, they inherit the mask: only sigwait below
+    // takes these signals.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::thread([stops, stop = std::move(AStop)] {
+        for (;;) {
+            int signal = 0;
+            if (::sigwait(&stops, &signal) == 0) stop();
+        }
+    }).detach();
 }
 
 } // namespace files

@@ -1,4 +1,4 @@
-#include "Files.h"
+#include "System.h"
 
 #include <windows.h>
 
@@ -333,6 +333,21 @@ std::tm LocalTime(std::time_t ATime) {
     std::tm local{};
     localtime_s(&local, &ATime);
     return local;
+}
+
+namespace {
+std::function<void()> StopHandler;
+} // namespace
+
+void OnStopSignal(std::function<void()> AStop) {
+    StopHandler = std::move(AStop);
+    // The console calls this on a thread of its own.
+    SetConsoleCtrlHandler(
+        [](DWORD) -> BOOL {
+            if (StopHandler) StopHandler();
+            return TRUE;
+        },
+        TRUE);
 }
 
 } // namespace files
