@@ -7,6 +7,7 @@ set(CPACK_PACKAGE_VENDOR "The Quendal developers")
 # As in data/changelog and data/copyright.
 set(CPACK_PACKAGE_CONTACT "The Quendal developers <quendal@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Programs and libraries without their debugging information (libraries keep their symbols).
 set(CPACK_STRIP_FILES ON)
