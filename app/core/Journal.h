@@ -52,6 +52,7 @@ public:
 
     // A failure that happened before anybody listened is told at once.
     void SetOnFailure(TFailure AFailure);
+    const TFailure& OnFailure() const { return FOnFailure; }
 
     void Append(const char* AData, std::size_t ACount);
     // Reads up to ACount bytes at AOffset, from the file or from what waits in memory.

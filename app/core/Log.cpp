@@ -5,23 +5,7 @@ namespace quendal {
 TLog::TLog(TJournalFolder AFolder, std::uint64_t AJournalLimit)
     : FFolder(std::move(AFolder))
     , FJournalLimit(AJournalLimit)
-    , FStore(std::make_unique<TLogStore>(std::make_unique<TJournal>(FFolder.NewJournalPath()))) {
-    AnchorClock();
-}
-
-void TLog::AnchorClock() {
-    FAnchorSteady = std::chrono::steady_clock::now();
-    FAnchorWall = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count();
-}
-
-std::int64_t TLog::Now() const {
-    if (FClock) return FClock();
-    return FAnchorWall + std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - FAnchorSteady)
-                             .count();
-}
+    , FStore(std::make_unique<TLogStore>(std::make_unique<TJournal>(FFolder.NewJournalPath()))) {}
 
 TLog::~TLog() = default;
 

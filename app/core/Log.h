@@ -9,7 +9,6 @@
 #include "LogStore.h"
 #include "LogTasks.h"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,11 +42,9 @@ public:
 
     // What the device sent, now.
     void Received(std::string_view ABytes);
-    // The time that arrivals get, in milliseconds since the epoch: a monotonic clock, anchored
-    // to the wall clock when the log is made and again by AnchorClock (the port's Open), so
-    // that times move on evenly whatever happens to the wall clock meanwhile.
-    std::int64_t Now() const;
-    void AnchorClock();
+    // The time that arrivals get (see TAnchoredClock); the port's Open anchors it again.
+    std::int64_t Now() const { return FClock ? FClock() : FTime.Now(); }
+    void AnchorClock() { FTime.Anchor(); }
     // For tests: the clock that Now() reads instead.
     void SetClock(std::function<std::int64_t()> AClock) { FClock = std::move(AClock); }
     // The line feed that each poll adds: a line break where a line begins, nothing in the
@@ -106,8 +103,7 @@ private:
     // What arrived since a load began, for the loaded log.
     bool FLoading = false;
     std::vector<TArrival> FArrivedWhileLoading;
-    std::chrono::steady_clock::time_point FAnchorSteady;
-    std::int64_t FAnchorWall = 0;
+    TAnchoredClock FTime;
     std::function<std::int64_t()> FClock;
     std::function<void()> FOnChanged;
     std::function<void(const std::string&)> FOnJournalFailed;

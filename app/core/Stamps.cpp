@@ -90,6 +90,19 @@ std::int64_t TStamps::Of(std::uint64_t ALine) const {
     return StampOfRecord({FBase, FFirstLine}, record);
 }
 
+void TAnchoredClock::Anchor() {
+    FSteady = std::chrono::steady_clock::now();
+    FWall = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch())
+                .count();
+}
+
+std::int64_t TAnchoredClock::Now() const {
+    return FWall + std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - FSteady)
+                       .count();
+}
+
 bool ReadStampHeader(const char* AHeader, TStampHeader& AOut) {
     if (std::memcmp(AHeader, Mark, sizeof Mark) != 0) return false;
     AOut.Base = static_cast<std::int64_t>(GetNumber(AHeader + 8, 8));

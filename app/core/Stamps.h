@@ -6,6 +6,7 @@
 
 #include "Journal.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,20 @@ private:
     std::int64_t FBase = 0;
     std::uint64_t FFirstLine = 0;
     std::uint64_t FRecords = 0;
+};
+
+// Milliseconds since the epoch from a monotonic clock, anchored to the wall clock when made and
+// again by Anchor (a port's Open), so that the times of lines move on evenly whatever happens
+// to the wall clock meanwhile.
+class TAnchoredClock {
+public:
+    TAnchoredClock() { Anchor(); }
+    void Anchor();
+    std::int64_t Now() const;
+
+private:
+    std::chrono::steady_clock::time_point FSteady;
+    std::int64_t FWall = 0;
 };
 
 // The text of a stamp as the pane and saved logs show it: "2026-12-08 14:03:07.412", local time;
