@@ -207,6 +207,8 @@ double TChartWindow::PlotWidth() const {
 void TChartWindow::Draw() {
     FDrawn.start();
     FStatus->setText(StatusText());
+    // An export while the log is still being read would miss its end.
+    FExportButton->setEnabled(FCaughtUp);
     if (FSeries.Readings().empty()) {
         FLine->clear();
         FValueAxis->setTitleText(QString());
@@ -240,8 +242,10 @@ void TChartWindow::Draw() {
                          : span < 2 * 86'400'000 ? QStringLiteral("HH:mm:ss")
                                                  : QStringLiteral("yyyy-MM-dd HH:mm"));
     if (shown.Inside > 0) {
+        // A level line gets a margin of its own size, so that 0.0015 V does not look like 0.
         const double margin = shown.High > shown.Low ? (shown.High - shown.Low) * 0.05
-                                                     : std::max(std::abs(shown.High) * 0.01, 0.5);
+                              : shown.High != 0      ? std::abs(shown.High) * 0.01
+                                                     : 0.5;
         FValueAxis->setRange(shown.Low - margin, shown.High + margin);
         // Ticks on round values, wherever the range begins.
         const double step = TickStep(shown.High - shown.Low + 2 * margin);
@@ -305,9 +309,6 @@ void TChartWindow::ExportClicked() {
 }
 
 bool TChartWindow::ExportCsv(const QString& APath) {
-    // Everything the log holds now, even while the chart is still reading it.
-    FCaughtUp = FSeries.Follow(FLog, UINT64_MAX);
-    LogChanged();
     TFileError error;
     if (ExportReadingsCsv(FSeries, QFile::encodeName(APath).toStdString(), error)) return true;
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(),

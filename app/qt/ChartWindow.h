@@ -44,7 +44,8 @@ public:
     void ZoomTime(double AFactor, double AAt = 0.5);
     // Moves the time axis by AFraction of the shown span (positive: later).
     void PanTime(double AFraction);
-    // Writes every reading to APath as CSV; tells the user when it cannot.
+    // Writes the readings read so far to APath as CSV; tells the user when it cannot. The
+    // window's button offers it once the log has been read.
     bool ExportCsv(const QString& APath);
 
     const TReadingSeries& Series() const { return FSeries; }
