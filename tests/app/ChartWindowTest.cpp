@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -139,16 +140,11 @@ TEST_F(ChartWindow, ExportWritesTheReadingsToTheFileChosen) {
         if (button->text().startsWith("Export")) button->click();
     EXPECT_TRUE(driver.Done());
     std::ifstream file(path, std::ios::binary);
-    std::string line;
-    std::vector<std::string> lines;
-    while (std::getline(file, line))
-        lines.push_back(line);
-    ASSERT_EQ(lines.size(), 101u);
-    EXPECT_EQ(lines[0], "time,value,unit\r");
-    EXPECT_NE(lines[100].find(",23.099,\xC2\xB0"
-                              "C\r"),
-              std::string::npos)
-        << lines[100];
+    const std::string csv(std::istreambuf_iterator<char>(file), {});
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 101);
+    EXPECT_TRUE(csv.starts_with("time,value,unit\r\n"));
+    EXPECT_TRUE(csv.ends_with(",23.099,\xC2\xB0"
+                              "C\r\n"));
 }
 
 // The picture in the README: an hour of readings of a sensor in a quiet room.

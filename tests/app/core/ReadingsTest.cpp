@@ -14,27 +14,23 @@ namespace {
 
 using namespace std::string_literals;
 
+// The degree sign is the code page's byte 0xB0.
+const std::string DegreesC = "\xB0"
+                             "C";
+
 TEST(ParseReading, TakesTheFirstNumberOfALineAndTheUnitAfterIt) {
     const struct {
         std::string Line;
         double Value;
         std::string Unit;
     } cases[] = {
-        {"+23.001 \xB0"
-         "C",
-         23.001,
-         "\xB0"
-         "C"},
+        {"+23.001 " + DegreesC, 23.001, DegreesC},
         {"-0.500 V", -0.5, "V"},
         {"1.5e-3 V", 0.0015, "V"},
         {"2E+2mbar", 200, "mbar"},
         {"3eV", 3, "eV"},
         {".5 A", 0.5, "A"},
-        {"23,5 \xB0"
-         "C",
-         23.5,
-         "\xB0"
-         "C"},
+        {"23,5 " + DegreesC, 23.5, DegreesC},
         {"23,500;24,100", 23.5, ""},
         {"1,234,567 counts", 1, ""},
         {"1,234.5 counts", 1, ""},
@@ -46,11 +42,9 @@ TEST(ParseReading, TakesTheFirstNumberOfALineAndTheUnitAfterIt) {
          "1.5 \xB5m"s,
          -1.5, "\xB5m"},
         {"\0\0+\0"
-         "23.456 \xB0"
-         "C\0"s,
-         23.456,
-         "\xB0"
-         "C"},
+         "23.456 "s +
+             DegreesC + "\0"s,
+         23.456, DegreesC},
         {"7 averyveryverylongword", 7, ""},
         {"42", 42, ""},
     };
@@ -79,9 +73,7 @@ TEST(ParseReading, FindsNoneInTextHostileBytesOrANumberItCannotHold) {
     for (const std::string& line : lines)
         EXPECT_FALSE(ParseReading(line).has_value()) << line.substr(0, 40);
     // A megabyte after a reading costs nothing and changes nothing.
-    const auto reading = ParseReading("+23.001 \xB0"
-                                      "C " +
-                                      std::string(1 << 20, '9'));
+    const auto reading = ParseReading("+23.001 " + DegreesC + " " + std::string(1 << 20, '9'));
     ASSERT_TRUE(reading.has_value());
     EXPECT_DOUBLE_EQ(reading->Value, 23.001);
 }
@@ -89,13 +81,11 @@ TEST(ParseReading, FindsNoneInTextHostileBytesOrANumberItCannotHold) {
 TEST(ParseReading, ASavedLogsTimeComesWithTheReadingAfterItsTab) {
     const std::int64_t time = 1796734987412;
     EXPECT_EQ(ParseStampText(StampText(time)), time);
-    const auto stamped = ParseReading(StampText(time) + "\t+23.001 \xB0"
-                                                        "C");
+    const auto stamped = ParseReading(StampText(time) + "\t+23.001 " + DegreesC);
     ASSERT_TRUE(stamped.has_value());
     EXPECT_EQ(stamped->Time, time);
     EXPECT_DOUBLE_EQ(stamped->Value, 23.001);
-    EXPECT_EQ(stamped->Unit, "\xB0"
-                             "C");
+    EXPECT_EQ(stamped->Unit, DegreesC);
     // A saved line without a time, and a time that cannot be, still give their reading.
     for (const char* line : {"\t-1.5 V", "2026-13-45 25:00:00.000\t-1.5 V"}) {
         const auto reading = ParseReading(line);
@@ -135,12 +125,9 @@ protected:
 
 TEST_F(Readings, TheSeriesReadsCompleteLinesWhateverItsBudget) {
     const std::int64_t start = 1796734987412;
-    Receive("+23.001 \xB0"
-            "C\r\n",
-            start);
+    Receive("+23.001 " + DegreesC + "\r\n", start);
     Receive("+23.0", start + 333); // trickles in: its time is its first byte's
-    Receive("02 \xB0"
-            "C\r\nno reading\r\n" +
+    Receive("02 " + DegreesC + "\r\nno reading\r\n" +
                 std::string(TReadingSeries::BlockBytes * 3, 'x') + "\r\n-1.5e1 V\r\n+9",
             start + 666);
     TReadingSeries small;
@@ -156,8 +143,7 @@ TEST_F(Readings, TheSeriesReadsCompleteLinesWhateverItsBudget) {
         EXPECT_DOUBLE_EQ(series->Readings()[1].Value, 23.002);
         EXPECT_EQ(series->Readings()[2].Time, start + 666);
         EXPECT_DOUBLE_EQ(series->Readings()[2].Value, -15);
-        EXPECT_EQ(series->UnitOf(1), "\xB0"
-                                     "C");
+        EXPECT_EQ(series->UnitOf(1), DegreesC);
         EXPECT_EQ(series->UnitOf(2), "V");
     }
     // The unfinished "+9" counts once its line ends.
@@ -166,9 +152,7 @@ TEST_F(Readings, TheSeriesReadsCompleteLinesWhateverItsBudget) {
     ASSERT_EQ(small.Readings().size(), 4u);
     EXPECT_EQ(small.Readings()[3].Time, start + 666);
     EXPECT_DOUBLE_EQ(small.Readings()[3].Value, 9.5);
-    EXPECT_EQ(small.UnitsBetween(0, 4), (std::vector<std::string>{"\xB0"
-                                                                  "C",
-                                                                  "V"}));
+    EXPECT_EQ(small.UnitsBetween(0, 4), (std::vector<std::string>{DegreesC, "V"}));
 }
 
 TEST_F(Readings, TheSeriesStartsOverWhenTheLogIsReplaced) {
@@ -203,15 +187,8 @@ TEST_F(Readings, ALoadedLineHasItsSavedTimeOrIsCountedWithoutOne) {
 }
 
 TEST_F(Readings, DecimationKeepsEachColumnsExtremesInTheirOrder) {
-    std::string text;
-    for (int i = 0; i < 10000; ++i)
-        text += std::to_string(i == 5123 ? 500 : i == 7777 ? -500 : i % 100) + " V\r\n";
-    // One line per millisecond: each piece is a line of its own.
-    for (std::size_t at = 0, i = 0; at < text.size(); ++i) {
-        const std::size_t end = text.find('\n', at) + 1;
-        Receive(text.substr(at, end - at), static_cast<std::int64_t>(i));
-        at = end;
-    }
+    for (int i = 0; i < 10000; ++i) // one a millisecond
+        Receive(std::to_string(i == 5123 ? 500 : i == 7777 ? -500 : i % 100) + " V\r\n", i);
     const TReadingSeries series = FollowAll();
     const TDecimation all = Decimate(series, 0, 9999, 50);
     EXPECT_EQ(all.Inside, 10000u);
@@ -242,9 +219,7 @@ TEST_F(Readings, TheCsvExportHasAHeaderAndATimeValueAndUnitPerReading) {
     ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     ::tzset();
     Receive("1.5e-3 V\r\n-2,5\r\n", 1782900000000);
-    Receive("+23.001 \xB0"
-            "C\r\n",
-            1796734987412);
+    Receive("+23.001 " + DegreesC + "\r\n", 1796734987412);
     const std::string path = FFolder + "/readings.csv";
     std::ofstream(path) << "an older export";
     TFileError error;
