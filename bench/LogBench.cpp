@@ -1,18 +1,26 @@
 // W5, the log: memory while logging, the cost of one received piece at an empty and at a 1 GB
 // log, loading and saving large logs while the window is meant to stay responsive. The log and
 // its pane are the program's own (TLog, TLogView on the offscreen platform); the event loop
-// runs as in the program, and a 10 ms timer on it tells how long it was held up.
+// runs as in the program, and a 10 ms timer on it tells how long it was held up. Last, the
+// chart window over a day of readings.
 #include "LogBench.h"
 
+#include "ChartWindow.h"
 #include "Log.h"
 #include "LogView.h"
 #include "TaskProgress.h"
 
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineSeries>
+#include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstdio>
@@ -188,6 +196,128 @@ double CopySeconds(const std::string& AFrom, const std::string& ATo) {
     return static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
+// Every lateness of a 10 ms timer on the event loop, for percentiles.
+class TLatenessSamples {
+public:
+    TLatenessSamples() {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            const qint64 now = FClock.nsecsElapsed();
+            if (FLast >= 0)
+                FSamples.push_back(
+                    std::max<double>(0, static_cast<double>(now - FLast) / 1e6 - 10));
+            FLast = now;
+        });
+        FTimer.setTimerType(Qt::PreciseTimer);
+        FClock.start();
+        FTimer.start(10);
+    }
+    // The APercent percentile in milliseconds.
+    double Percentile(double APercent) {
+        if (FSamples.empty()) return 0;
+        std::sort(FSamples.begin(), FSamples.end());
+        const auto at =
+            static_cast<std::size_t>(APercent / 100 * static_cast<double>(FSamples.size() - 1));
+        return FSamples[at];
+    }
+
+private:
+    QTimer FTimer;
+    QElapsedTimer FClock;
+    qint64 FLast = -1;
+    std::vector<double> FSamples;
+};
+
+// The chart with a day of readings at 3 a second: how long the window takes to read them, and
+// how late the event loop runs while readings arrive and the user zooms and pans all the time.
+std::string ChartBenchmark(const std::string& AFolder, bool AQuick) {
+    constexpr std::int64_t start = 1796734987412;
+    const int readings = 3 * 24 * 3600;
+    std::int64_t now = start;
+    quendal::TLog log(quendal::TJournalFolder(AFolder), UINT64_MAX);
+    log.SetClock([&] { return now; });
+    char line[32];
+    double value = 23;
+    std::uint32_t noise = 71;
+    auto reading = [&](int AIndex) {
+        noise = noise * 1664525u + 1013904223u; // a small fixed walk, the same every run
+        value += (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 0.01 + (23 - value) * 0.001;
+        std::snprintf(line, sizeof line,
+                      "%+07.3f \xB0"
+                      "C\r\n",
+                      value);
+        now = start + std::int64_t{AIndex} * 1000 / 3;
+        log.Received(line);
+    };
+    for (int i = 0; i < readings; ++i)
+        reading(i);
+
+    quendal::TChartWindow window(log);
+    log.SetOnChanged([&] { window.LogChanged(); });
+    TLatenessSamples catchUpLateness;
+    QElapsedTimer clock;
+    clock.start();
+    window.show();
+    while (!window.CaughtUp() ||
+           window.Series().Readings().size() < static_cast<std::size_t>(readings))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QCoreApplication::processEvents(); // the first paint of all of it
+    const double catchUp = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const double catchUpWorst = catchUpLateness.Percentile(100);
+
+    // Readings at 3 a second; every 50 ms a step of the user: zooming in, dragging, zooming
+    // out, Home.
+    auto* view = window.findChild<QChartView*>();
+    QWidget* viewport = view->viewport();
+    TLatenessSamples lateness;
+    int next = readings;
+    QTimer arrive;
+    QObject::connect(&arrive, &QTimer::timeout, [&] { reading(next++); });
+    arrive.start(333);
+    int step = 0;
+    double dragX = 0;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        const QRectF plot = window.Chart()->plotArea();
+        const QPointF at(plot.left() + plot.width() * (0.2 + 0.6 * ((step * 37) % 100) / 100.0),
+                         plot.center().y());
+        const int phase = step++ % 20;
+        if (phase < 5 || (phase >= 15 && phase < 19)) {
+            const QPoint delta(0, phase < 5 ? 120 : -120);
+            QWheelEvent wheel(at, viewport->mapToGlobal(at), {}, delta, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &wheel);
+        } else if (phase < 15) {
+            const QEvent::Type type = phase == 5    ? QEvent::MouseButtonPress
+                                      : phase == 14 ? QEvent::MouseButtonRelease
+                                                    : QEvent::MouseMove;
+            dragX = phase == 5 ? at.x() : dragX + (phase < 10 ? 30 : -20);
+            const QPointF point(dragX, at.y());
+            QMouseEvent mouse(type, point, viewport->mapToGlobal(point), Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(viewport, &mouse);
+        } else {
+            QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+            QApplication::sendEvent(view, &home);
+        }
+    });
+    user.start(50);
+    RunFor(std::chrono::seconds(AQuick ? 3 : 10));
+    user.stop();
+    arrive.stop();
+
+    char row[512];
+    std::snprintf(row, sizeof row,
+                  "\n| chart | readings | catch-up s | worst lateness while catching up ms | "
+                  "lateness p50 / p99 / max ms, 3 readings/s with zoom and pan every 50 ms | "
+                  "points drawn | readings' memory MB |\n|---|---|---|---|---|---|---|\n"
+                  "| a day at 3 a second | %d | %.2f | %.0f | %.1f / %.1f / %.1f | %lld | %.1f |\n",
+                  readings, catchUp, catchUpWorst, lateness.Percentile(50), lateness.Percentile(99),
+                  lateness.Percentile(100), static_cast<long long>(window.Line()->count()),
+                  static_cast<double>(window.Series().MemoryBytes()) / (1 << 20));
+    return row;
+}
+
 } // namespace
 
 std::string LogBenchmarks(bool AQuick) {
@@ -277,6 +407,7 @@ std::string LogBenchmarks(bool AQuick) {
                       loaded.Succeeded ? "loaded" : "FAILED");
         table += row;
     }
+    table += ChartBenchmark(root + "/chart", AQuick);
     std::filesystem::remove_all(root);
     return table;
 }

@@ -10,7 +10,8 @@ PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
 # The soak runs the program on a virtual X display (xvfb-run needs xauth, only recommended);
 # the fault tests use pySerial as a second program on a port.
 PKG_TEST=(libgtest-dev libgmock-dev python3-serial xvfb xauth)
-PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core)
+# Qt Charts' CMake package needs Qt OpenGL's, which Debian's qt6-charts-dev does not pull in.
+PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core qt6-charts-dev libqt6opengl6-dev)
 # The cross compilers, and 64-bit Wine for running the Windows tests.
 PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
 # clang with its runtime libraries (libFuzzer, sanitizers) for the fuzz targets.
