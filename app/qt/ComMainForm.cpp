@@ -1,5 +1,6 @@
 #include "ComMainForm.h"
 
+#include "ChartWindow.h"
 #include "LogText.h"
 #include "LogView.h"
 #include "TaskProgress.h"
@@ -189,6 +190,7 @@ void TForm1::LayoutControls() {
 void TForm1::ApplyViewSettings() {
     Memo->SetShowStamps(FView.TimeStamps);
     Memo->SetHexView(FView.HexView);
+    if (FView.Chart) ShowChart();
     if (FView.Width > 0 && FView.Height > 0) {
         resize(std::max(FView.Width, minimumWidth()), std::max(FView.Height, minimumHeight()));
         move(FView.Left, FView.Top);
@@ -209,10 +211,22 @@ void TForm1::AddMenuEntries(QMenu& AMenu) {
     });
     hex->setCheckable(true);
     hex->setChecked(Memo->HexView());
+    AMenu.addAction(QStringLiteral("C&hart"), this, [this] { ShowChart(); });
     AMenu.addSeparator();
     AMenu.addAction(QStringLiteral("Save &As..."), this,
                     [this] { Guarded([this] { Button4Click(); }); });
     AMenu.addAction(QStringLiteral("&Open log folder"), this, [this] { OpenLogFolder(); });
+}
+
+void TForm1::ShowChart() {
+    if (!FChart) {
+        FChart = std::make_unique<TChartWindow>(FLog);
+        // Closing the main window ends the program, the chart's open or not.
+        FChart->setAttribute(Qt::WA_QuitOnClose, false);
+    }
+    FChart->show();
+    FChart->raise();
+    FChart->activateWindow();
 }
 
 void TForm1::OpenLogFolder() {
@@ -224,6 +238,7 @@ void TForm1::OpenLogFolder() {
 
 void TForm1::LogChanged() {
     Memo->LogChanged();
+    if (FChart) FChart->LogChanged();
     if (FLog.NeedsService() && !FJournalTimer.isActive()) FJournalTimer.start();
 }
 
@@ -325,6 +340,7 @@ void TForm1::Button1Click() {
     FView.Top = y();
     FView.Width = width();
     FView.Height = height();
+    FView.Chart = FChart && FChart->isVisible();
     FView.Store();
     close();
 }

@@ -24,6 +24,7 @@ class QTimer;
 
 namespace quendal {
 
+class TChartWindow;
 class TLogView;
 
 
@@ -89,6 +90,8 @@ private:
     void ApplyViewSettings();
     void AddMenuEntries(QMenu& AMenu);
     void OpenLogFolder();
+    // Shows the chart of the log's readings (made on first use).
+    void ShowChart();
     void LoadPortDesign();
     // Runs a handler; an exception that leaves it goes to the application's exception report,
     // and the window carries on.
@@ -103,6 +106,7 @@ private:
     QWidget* FAbout = nullptr;
     TLog FLog;
     TViewSettings FView;
+    std::unique_ptr<TChartWindow> FChart;
     // Writes what waits for the journal, while something does.
     QTimer FJournalTimer;
     // Declared after the log: they end before it does.

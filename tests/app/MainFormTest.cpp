@@ -129,7 +129,7 @@ TEST_F(MainForm, TheWindowGrowsAroundItsPaneAndQuitKeepsHowItWasLeft) {
         QTest::keyClick(form.Memo, Qt::Key_Menu);
         ASSERT_TRUE(WaitFor([&] { return !entries.isEmpty(); }));
         EXPECT_EQ(entries, (QStringList{"&Copy", "Select &All", "&Find...", "Find &Next",
-                                        "Find &Previous", "&Time stamps", "&Hex view",
+                                        "Find &Previous", "&Time stamps", "&Hex view", "C&hart",
                                         "Save &As...", "&Open log folder"}));
         EXPECT_TRUE(form.Memo->ShowStamps());
         form.Button1->click();
