@@ -297,7 +297,7 @@ void TFindTask::Run() {
     // Each piece holds the places that may begin in it and the pattern's length less one more
     // bytes, so that nothing is missed between two pieces.
     const std::uint64_t size = FLog.Size(), length = pattern.size();
-    std::vector<char> piece(ChunkBytes + length);
+    std::vector<char> piece(ChunkBytes + pattern.size());
     std::uint64_t low = 0, high = 0; // places that may begin, this piece
     if (FForward) {
         low = std::min(FFrom, size);

@@ -9,7 +9,10 @@ namespace quendal {
 namespace {
 
 constexpr char Mark[8] = {'Q', 'S', 'T', 'A', 'M', 'P', '1', '\0'};
-constexpr std::uint64_t Unknown = (std::uint64_t{1} << 40) - 1;
+// Records are signed 40-bit milliseconds from the base (about 17 years either way), so that a
+// wall clock set back between two opens still gives times; the least value means none.
+constexpr std::int64_t RecordLimit = std::int64_t{1} << 39;
+constexpr std::uint64_t Unknown = std::uint64_t{1} << 39;
 
 void PutNumber(char* AOut, std::uint64_t AValue, std::size_t ABytes) {
     for (std::size_t i = 0; i < ABytes; ++i)
@@ -73,9 +76,9 @@ void TStamps::Stamp(std::uint64_t ALine, std::int64_t AEpochMs) {
         ++FRecords;
     }
     const std::int64_t since = AEpochMs - FBase;
-    PutNumber(record, since < 0 || static_cast<std::uint64_t>(since) >= Unknown
+    PutNumber(record, since <= -RecordLimit || since >= RecordLimit
                           ? Unknown
-                          : static_cast<std::uint64_t>(since),
+                          : static_cast<std::uint64_t>(since) & ((std::uint64_t{1} << 40) - 1),
               RecordBytes);
     FFile->Append(record, RecordBytes);
     ++FRecords;
@@ -83,11 +86,18 @@ void TStamps::Stamp(std::uint64_t ALine, std::int64_t AEpochMs) {
 
 std::int64_t TStamps::Of(std::uint64_t ALine) const {
     if (!FStarted || ALine < FFirstLine || ALine - FFirstLine >= FRecords) return None;
-    char record[RecordBytes];
-    if (FFile->ReadAt(HeaderBytes + (ALine - FFirstLine) * RecordBytes, record, RecordBytes) !=
-        RecordBytes)
-        return None;
-    return StampOfRecord({FBase, FFirstLine}, record);
+    const std::uint64_t index = ALine - FFirstLine;
+    // Lines are asked for in runs (the pane's rows, a chart reading the log): a block of
+    // records is read at a time.
+    if (index < FCachedFrom || index >= FCachedFrom + FCached.size() / RecordBytes) {
+        FCachedFrom = index - index % CachedRecords;
+        FCached.resize(CachedRecords * RecordBytes);
+        FCached.resize(FFile->ReadAt(HeaderBytes + FCachedFrom * RecordBytes, FCached.data(),
+                                     FCached.size()) /
+                       RecordBytes * RecordBytes);
+        if (index >= FCachedFrom + FCached.size() / RecordBytes) return None;
+    }
+    return StampOfRecord({FBase, FFirstLine}, FCached.data() + (index - FCachedFrom) * RecordBytes);
 }
 
 void TAnchoredClock::Anchor() {
@@ -111,8 +121,11 @@ bool ReadStampHeader(const char* AHeader, TStampHeader& AOut) {
 }
 
 std::int64_t StampOfRecord(const TStampHeader& AHeader, const char* ARecord) {
-    const std::uint64_t since = GetNumber(ARecord, TStamps::RecordBytes);
-    return since == Unknown ? TStamps::None : AHeader.Base + static_cast<std::int64_t>(since);
+    const std::uint64_t bits = GetNumber(ARecord, TStamps::RecordBytes);
+    if (bits == Unknown) return TStamps::None;
+    // Sign-extended from 40 bits.
+    const auto since = static_cast<std::int64_t>(bits << 24) >> 24;
+    return AHeader.Base + since;
 }
 
 std::string StampText(std::int64_t AEpochMs) {

@@ -2,6 +2,7 @@
 // not in memory: a header (a mark, the time everything counts from, the first line with a
 // time) and five bytes per line, the milliseconds since that time. Lines before the first one
 // (a loaded file's) have no time. Written and made durable as the journal is.
+// A record holds signed milliseconds, so a clock set back still gives times.
 #pragma once
 
 #include "Journal.h"
@@ -40,7 +41,11 @@ public:
 private:
     TStamps() = default;
 
+    static constexpr std::uint64_t CachedRecords = 4096;
+
     std::unique_ptr<TJournal> FFile;
+    mutable std::string FCached;
+    mutable std::uint64_t FCachedFrom = 0;
     bool FStarted = false;
     std::int64_t FBase = 0;
     std::uint64_t FFirstLine = 0;
