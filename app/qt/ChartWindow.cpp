@@ -148,8 +148,6 @@ TChartWindow::TChartWindow(const TLog& ALog, QWidget* AParent)
     FLine->attachAxis(FTimeAxis);
     FLine->attachAxis(FValueAxis);
     FLine->setMarkerSize(5);
-    FValueAxis->setTickType(QValueAxis::TicksDynamic);
-    FValueAxis->setTickAnchor(0);
     FView = new TChartView(FChart, *this);
 
     FShowAllButton = new QPushButton(QStringLiteral("Show all"), this);
@@ -246,10 +244,12 @@ void TChartWindow::Draw() {
         const double margin = shown.High > shown.Low ? (shown.High - shown.Low) * 0.05
                               : shown.High != 0      ? std::abs(shown.High) * 0.01
                                                      : 0.5;
-        FValueAxis->setRange(shown.Low - margin, shown.High + margin);
-        // Ticks on round values, wherever the range begins.
+        // Ticks on round values: the range widened to whole steps.
         const double step = TickStep(shown.High - shown.Low + 2 * margin);
-        FValueAxis->setTickInterval(step);
+        const double low = std::floor((shown.Low - margin) / step) * step;
+        const double high = std::ceil((shown.High + margin) / step) * step;
+        FValueAxis->setRange(low, high);
+        FValueAxis->setTickCount(std::clamp(static_cast<int>(std::lround((high - low) / step)) + 1, 2, 13));
         FValueAxis->setLabelFormat(TickFormat(step));
     }
     QStringList units;

@@ -157,6 +157,8 @@ TEST_F(ChartWindow, ScreenshotOfAnHourOfReadings) {
         Reading(value, Start + i * 333);
     }
     ASSERT_TRUE(Drawn(3 * 3600));
+    // The chart lays its axes out on the next turn of the event loop.
+    QCoreApplication::processEvents();
     const QPixmap shot = FWindow->grab();
     EXPECT_EQ(shot.size(), QSize(640, 400));
     EXPECT_TRUE(shot.save(QStringLiteral(QUENDAL_SCREENSHOT_DIR "/Chart.png")));
