@@ -51,8 +51,10 @@ std::string ComErrorText(std::int32_t ACode);
 class EComPort : public std::runtime_error {
 public:
     // A failed operating-system call: AWinCode is its error code, APort the context (the
-    // port's name, or "registry read" for the port list).
-    EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort);
+    // port's name, or "registry read" for the port list). AReason, when not empty, is what
+    // Reason gives instead of the system's text for the code.
+    EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort,
+             std::string AReason = {});
     // A misuse, a wrong state or a failure of another component: WinCode is -1.
     static EComPort CreateNoWinCode(std::int32_t ACode);
 
@@ -61,6 +63,12 @@ public:
     std::int32_t Code() const { return FCode; }
     void SetCode(std::int32_t AValue) { FCode = AValue; }
     const char* what() const noexcept override { return FMessage.c_str(); }
+    // Why the operating system failed, in the user's words, for showing beside the message:
+    // what the platform said at the failure ("in use by socat (PID 1234)", "Permission
+    // denied: add yourself to the dialout group", "in use by another program" for a busy
+    // device whose holder cannot be seen), else the system's text for WinCode ("No such file
+    // or directory"). Empty when there is no OS code (WinCode -1 or 0).
+    std::string Reason() const;
 
 private:
     explicit EComPort(std::int32_t ACode);
@@ -70,6 +78,7 @@ private:
     // Kept here rather than in the base: the base shares its text between copies through a
     // reference count, and a copy handed to another thread must own its text.
     std::string FMessage;
+    std::string FReason;
 };
 
 // --- Settings objects -----------------------------------------------------------------------
@@ -731,6 +740,8 @@ private:
     TComStat QueryStatus(TComErrors* AErrors);
     void Escape(std::uint32_t AFunction);
     void Purge(std::uint32_t AFlags);
+    // The one raise helper for failed OS calls: takes the platform's reason for AError at
+    // once, as it takes the code.
     void RaiseOsError(std::int32_t ACode, TOsError AError) const;
 
     bool CanReconfigureOpenPort() const;

@@ -211,7 +211,7 @@ void TCustomComPort::ReleasePortHandle() {
 }
 
 void TCustomComPort::RaiseOsError(std::int32_t ACode, TOsError AError) const {
-    throw EComPort(ACode, static_cast<std::int32_t>(AError), FPort);
+    throw EComPort(ACode, static_cast<std::int32_t>(AError), FPort, TakeErrorReason(AError));
 }
 
 bool TCustomComPort::CanApply() const {

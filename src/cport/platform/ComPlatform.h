@@ -321,6 +321,27 @@ public:
     virtual int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) = 0;
 };
 
+// --- What the platform says about an error ----------------------------------------------------
+
+// The system's text for an error code of this platform (strerror on POSIX, FormatMessage on
+// Windows), without a closing full stop. The codes with Windows values that the POSIX layer
+// uses (see the top of this file) get the Windows texts there too.
+std::string OsErrorText(TOsError AError);
+
+// Whether AError, from an operation on an open device, means that the device has gone: a hung-up
+// terminal (EIO) on POSIX; on Windows the errors that drivers of a pulled adapter give.
+bool IsDeviceGoneError(TOsError AError);
+
+// A failing call may leave, next to its error code, the reason in the user's words where the
+// code alone cannot say it: who holds a busy device, which group may open it, which rate the
+// device refused. It belongs to the calling thread and to that code; the component's raise
+// helper takes it at once, as it takes the code, so a later failure never finds a stale one.
+void SetErrorReason(TOsError AError, std::string AReason);
+void ClearErrorReason();
+// The reason left for AError on this thread, or empty when there is none (or it belongs to
+// another code); clears it either way.
+std::string TakeErrorReason(TOsError AError);
+
 // Installs a platform for the lifetime of the guard (tests use it for their fakes).
 class TScopedComPlatform {
 public:
