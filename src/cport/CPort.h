@@ -6,6 +6,7 @@
 #include "MainThread.h"
 #include "platform/ComPlatform.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -440,6 +441,9 @@ public:
     // on the still open handle and lets the thread end without touching the port again once
     // the handler has returned. Waiting for it (or FreeOnTerminate) remains to be done.
     void Leave();
+    // From a transfer of the port that met the gone device: the thread ends its wait and
+    // closes the port as gone, for devices whose event wait goes on as if nothing happened.
+    void NoteDeviceGone(TOsError AError);
 
 protected:
     void Execute() override;
@@ -450,12 +454,16 @@ private:
     void DeliverEvents();
     void SendEventCodes();
     void RunEvents();
+    // After the end steps: has the GUI thread close the port as gone; the thread touches
+    // nothing afterwards, since that close frees it.
+    void HandOverGone(TOsError AError);
 
     TCustomComPort* FComPort;
     THandle FStopEvent = 0;
     THandle FWaitEvent = 0; // the event of the device's wait
     TComEvents FEvents;
     bool FLeft = false; // the thread's own
+    std::atomic<TOsError> FGoneNoted{0};
 };
 
 // --- The port -------------------------------------------------------------------------------
@@ -487,6 +495,13 @@ public:
     // OnAfterClose has run when it returns; the rest of the event set being delivered is
     // dropped, and the event thread is waited for once the handler has returned.
     void Close();
+    // True when the port closed itself because its device went away (unplugged, hung up):
+    // an open port with an event thread notices that without any transfer, closes itself on
+    // the GUI thread (OnBeforeClose and OnAfterClose already see true) and then reports
+    // EComPort code 3 (cpeReadFile) with the OS code through the application's exception
+    // report, once; not when a transfer of the port raised the same failure to its caller
+    // first. False again once Open succeeds; a Close of the owner's leaves it false.
+    bool DeviceGone() const { return FDeviceGone; }
 
     // --- Transfers and line control ---
     // Bytes written; in overlapped mode it can be fewer than ACount when the write timeout
@@ -741,8 +756,11 @@ private:
     void Escape(std::uint32_t AFunction);
     void Purge(std::uint32_t AFlags);
     // The one raise helper for failed OS calls: takes the platform's reason for AError at
-    // once, as it takes the code.
-    void RaiseOsError(std::int32_t ACode, TOsError AError) const;
+    // once, and notes a gone device so that its hang-up is not reported a second time.
+    void RaiseOsError(std::int32_t ACode, TOsError AError);
+    // On the GUI thread, for the event thread that saw the device go: closes the port as
+    // gone and reports it.
+    void CloseGone(TOsError AError);
 
     bool CanReconfigureOpenPort() const;
     template <typename T>
@@ -804,6 +822,10 @@ private:
     bool FClosing = false;
     // Counts successful openings, so that the steps after one see whether it still stands.
     std::uint32_t FOpenings = 0;
+    bool FDeviceGone = false;
+    // A transfer raised the gone device's error to its caller during this opening; set on
+    // whichever thread the transfer ran.
+    std::atomic<bool> FGoneRaised{false};
 };
 
 // The modal dialog that ShowSetupDialog runs. The component has no GUI of its own: a GUI
