@@ -24,6 +24,14 @@ TComPlatform* TComPlatform::SetCurrent(TComPlatform* APlatform) {
     return CurrentPlatform.exchange(APlatform, std::memory_order_acq_rel);
 }
 
+bool TComPlatform::DescribeComPort(const std::string& AValueName, const std::string& APort,
+                                   std::string& ADescription, std::string& AIdentity) {
+    if (AValueName.empty()) return false;
+    ADescription = AValueName;
+    AIdentity = APort;
+    return true;
+}
+
 void SetErrorReason(TOsError AError, std::string AReason) {
     LastReason = {AError, std::move(AReason)};
 }

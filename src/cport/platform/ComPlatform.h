@@ -319,6 +319,17 @@ public:
     // --- Text --------------------------------------------------------------------------------
     // Compares two texts in the collating order of the user's locale; one of CompareResult.
     virtual int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) = 0;
+
+    // --- Ports as people know them ----------------------------------------------------------
+    // What the system tells of the port APort (a name as a port's Port takes it) beyond its
+    // name: a description for people, and an identity that stays the same when the device
+    // comes back under another name (empty when there is none, or the port is not there).
+    // AValueName is the port's value name in the port list, empty when it was not found
+    // there. False when the platform knows ports only through that list and AValueName is
+    // empty. This base gives the list's own words: the value name as the description and the
+    // port's name as its identity, which is what Windows has.
+    virtual bool DescribeComPort(const std::string& AValueName, const std::string& APort,
+                                 std::string& ADescription, std::string& AIdentity);
 };
 
 // --- What the platform says about an error ----------------------------------------------------

@@ -1,5 +1,6 @@
 #include "PosixDriver.h"
 #include "PosixPlatform.h"
+#include "PosixPorts.h"
 #include "PosixStore.h"
 
 #include <array>
@@ -42,6 +43,12 @@ TComPlatform& TComPlatform::Native() {
     // Never destroyed: event threads of ports in static objects may still use it at exit.
     static TPosixComPlatform* const platform = new TPosixComPlatform();
     return *platform;
+}
+
+bool TPosixComPlatform::DescribeComPort(const std::string& /*AValueName*/, const std::string& APort,
+                                        std::string& ADescription, std::string& AIdentity) {
+    DescribePort(APort, ADescription, AIdentity);
+    return true;
 }
 
 std::string OsErrorText(TOsError AError) {
