@@ -3,6 +3,7 @@
 #include "CPort.h"
 #include "GuiThread.h"
 #include "PtyPair.h"
+#include "Simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -241,6 +243,35 @@ TEST_F(EventsPty, AHangUpThatATransferRaisedFirstIsNotReportedAgain) {
     ASSERT_TRUE(test::ServeUntil([&] { return !Port.Connected(); }));
     EXPECT_TRUE(Port.DeviceGone());
     EXPECT_EQ(reports.Count(), 0u);
+}
+
+// The simulated device is pulled and plugged in again: the port closes itself, and the device
+// is found again by its identity under its new name.
+TEST(SimulatedDevice, ComesBackUnderItsIdentityAfterAHangUp) {
+    char folder[] = "/tmp/cport-hangup-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    ::setenv("CPORT_REGISTRY_DIR", folder, 1); // the simulator's port list and ours
+    {
+        test::TReportRecorder reports;
+        test::TSimulatorProcess device(
+            {"--name", "RQ-71 on the bench", "--hang-up-every", "1", "--down-for", "0.2"});
+        EXPECT_EQ(ComPortIdentity(device.Path()), "RQ-71 on the bench");
+        TComPort port(nullptr);
+        port.SetPort(device.Path());
+        port.Open();
+        std::string line;
+        ASSERT_TRUE(device.NextLine(line, 10s));
+        EXPECT_EQ(line, "hung up");
+        ASSERT_TRUE(test::ServeUntil([&] { return port.DeviceGone(); }));
+        ASSERT_TRUE(device.NextLine(line, 10s));
+        EXPECT_EQ(FindComPortByIdentity("RQ-71 on the bench"), line);
+        port.SetPort(line);
+        port.Open();
+        EXPECT_TRUE(port.Connected());
+        port.Close();
+    }
+    ::unsetenv("CPORT_REGISTRY_DIR");
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace
