@@ -6,6 +6,7 @@
 #include "MainThread.h"
 #include "platform/ComPlatform.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,8 +52,10 @@ std::string ComErrorText(std::int32_t ACode);
 class EComPort : public std::runtime_error {
 public:
     // A failed operating-system call: AWinCode is its error code, APort the context (the
-    // port's name, or "registry read" for the port list).
-    EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort);
+    // port's name, or "registry read" for the port list). AReason, when not empty, is what
+    // Reason gives instead of the system's text for the code.
+    EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort,
+             std::string AReason = {});
     // A misuse, a wrong state or a failure of another component: WinCode is -1.
     static EComPort CreateNoWinCode(std::int32_t ACode);
 
@@ -61,6 +64,12 @@ public:
     std::int32_t Code() const { return FCode; }
     void SetCode(std::int32_t AValue) { FCode = AValue; }
     const char* what() const noexcept override { return FMessage.c_str(); }
+    // Why the operating system failed, in the user's words, for showing beside the message:
+    // what the platform said at the failure ("in use by socat (PID 1234)", "Permission
+    // denied: add yourself to the dialout group", "in use by another program" for a busy
+    // device whose holder cannot be seen), else the system's text for WinCode ("No such file
+    // or directory"). Empty when there is no OS code (WinCode -1 or 0).
+    std::string Reason() const;
 
 private:
     explicit EComPort(std::int32_t ACode);
@@ -70,6 +79,7 @@ private:
     // Kept here rather than in the base: the base shares its text between copies through a
     // reference count, and a copy handed to another thread must own its text.
     std::string FMessage;
+    std::string FReason;
 };
 
 // --- Settings objects -----------------------------------------------------------------------
@@ -311,6 +321,33 @@ void OpenSettingsKey(TRegistryAccess& AAccess, const std::string& APath, const s
 // list then stays as it was.
 void ListComPorts(std::vector<std::string>& AList);
 
+// A port of the port list as people know it.
+struct TComPortInfo {
+    // As ListComPorts gives it, which a port's Port takes.
+    std::string Name;
+    // For people, beside the name: the simulated device's published name, a USB adapter's
+    // product and serial number, or its /dev/serial/by-id link; on Windows the device name
+    // the registry gives. May be empty.
+    std::string Description;
+    // Stays the same when the device comes back under another name: its /dev/serial/by-id
+    // link, else its USB vendor:product:serial, else the simulated device's published name;
+    // on Windows the port's name. Empty when the device has none.
+    std::string Identity;
+
+    bool operator==(const TComPortInfo&) const = default;
+};
+
+// The ports of ListComPorts, in the same order and with the same names, with what the system
+// tells of each. Raises as ListComPorts does.
+std::vector<TComPortInfo> ListComPortInfo();
+// The identity of the port APortName (a listed name or any name Port takes, such as a path),
+// or empty when it has none or is not there. Never raises: a port list that cannot be read
+// lists nothing.
+std::string ComPortIdentity(const std::string& APortName);
+// The current name of the listed port whose identity is AIdentity, or empty when none is
+// there (or AIdentity is empty). Never raises, as ComPortIdentity.
+std::string FindComPortByIdentity(const std::string& AIdentity);
+
 // --- Events, links and operation records ----------------------------------------------------
 
 using TNotifyEvent = std::function<void(TObject* ASender)>;
@@ -431,6 +468,9 @@ public:
     // on the still open handle and lets the thread end without touching the port again once
     // the handler has returned. Waiting for it (or FreeOnTerminate) remains to be done.
     void Leave();
+    // From a transfer of the port that met the gone device: the thread ends its wait and
+    // closes the port as gone, for devices whose event wait goes on as if nothing happened.
+    void NoteDeviceGone(TOsError AError);
 
 protected:
     void Execute() override;
@@ -441,12 +481,16 @@ private:
     void DeliverEvents();
     void SendEventCodes();
     void RunEvents();
+    // After the end steps: has the GUI thread close the port as gone; the thread touches
+    // nothing afterwards, since that close frees it.
+    void HandOverGone(TOsError AError);
 
     TCustomComPort* FComPort;
     THandle FStopEvent = 0;
     THandle FWaitEvent = 0; // the event of the device's wait
     TComEvents FEvents;
     bool FLeft = false; // the thread's own
+    std::atomic<TOsError> FGoneNoted{0};
 };
 
 // --- The port -------------------------------------------------------------------------------
@@ -478,6 +522,13 @@ public:
     // OnAfterClose has run when it returns; the rest of the event set being delivered is
     // dropped, and the event thread is waited for once the handler has returned.
     void Close();
+    // True when the port closed itself because its device went away (unplugged, hung up):
+    // an open port with an event thread notices that without any transfer, closes itself on
+    // the GUI thread (OnBeforeClose and OnAfterClose already see true) and then reports
+    // EComPort code 3 (cpeReadFile) with the OS code through the application's exception
+    // report, once; not when a transfer of the port raised the same failure to its caller
+    // first. False again once Open succeeds; a Close of the owner's leaves it false.
+    bool DeviceGone() const { return FDeviceGone; }
 
     // --- Transfers and line control ---
     // Bytes written; in overlapped mode it can be fewer than ACount when the write timeout
@@ -731,7 +782,12 @@ private:
     TComStat QueryStatus(TComErrors* AErrors);
     void Escape(std::uint32_t AFunction);
     void Purge(std::uint32_t AFlags);
-    void RaiseOsError(std::int32_t ACode, TOsError AError) const;
+    // The one raise helper for failed OS calls: takes the platform's reason for AError at
+    // once, and notes a gone device so that its hang-up is not reported a second time.
+    void RaiseOsError(std::int32_t ACode, TOsError AError);
+    // On the GUI thread, for the event thread that saw the device go: closes the port as
+    // gone and reports it.
+    void CloseGone(TOsError AError);
 
     bool CanReconfigureOpenPort() const;
     template <typename T>
@@ -793,6 +849,10 @@ private:
     bool FClosing = false;
     // Counts successful openings, so that the steps after one see whether it still stands.
     std::uint32_t FOpenings = 0;
+    bool FDeviceGone = false;
+    // A transfer raised the gone device's error to its caller during this opening; set on
+    // whichever thread the transfer ran.
+    std::atomic<bool> FGoneRaised{false};
 };
 
 // The modal dialog that ShowSetupDialog runs. The component has no GUI of its own: a GUI

@@ -40,11 +40,13 @@ std::string ComErrorText(std::int32_t ACode) {
     return "Unknown Error #" + std::to_string(ACode);
 }
 
-EComPort::EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort)
+EComPort::EComPort(std::int32_t ACode, std::int32_t AWinCode, const std::string& APort,
+                   std::string AReason)
     : std::runtime_error(std::string())
     , FWinCode(AWinCode)
     , FCode(ACode)
-    , FMessage(MessagePrefix + ComErrorText(ACode) + " on " + APort) {}
+    , FMessage(MessagePrefix + ComErrorText(ACode) + " on " + APort)
+    , FReason(std::move(AReason)) {}
 
 EComPort::EComPort(std::int32_t ACode)
     : std::runtime_error(std::string())
@@ -54,6 +56,12 @@ EComPort::EComPort(std::int32_t ACode)
 
 EComPort EComPort::CreateNoWinCode(std::int32_t ACode) {
     return EComPort(ACode);
+}
+
+std::string EComPort::Reason() const {
+    if (FWinCode == -1 || FWinCode == 0) return {};
+    if (!FReason.empty()) return FReason;
+    return OsErrorText(static_cast<TOsError>(FWinCode));
 }
 
 } // namespace cport

@@ -108,25 +108,55 @@ void TComThread::Execute() {
     const THandle waitList[2] = {FStopEvent, FWaitEvent};
     std::uint32_t mask = 0;
     std::uint32_t result = Wait::Failed;
+    // A device that went away fails the wait (on POSIX the terminal's hang-up, seen by the
+    // same poll that waits for data, so an idle present device still costs nothing).
+    TOsError gone = 0;
     do {
-        platform.WaitCommEvent(FComPort->FHandle, &mask, &overlapped);
+        const TOsError started = platform.WaitCommEvent(FComPort->FHandle, &mask, &overlapped);
+        if (IsDeviceGoneError(started)) {
+            gone = started;
+            break;
+        }
         if (platform.WaitForMultipleObjects(2, waitList, false, Wait::Infinite, result) !=
             WinError::Success)
             result = Wait::Failed;
         std::uint32_t transferred = 0;
-        if (result == Wait::Object0 + 1 &&
-            platform.GetOverlappedResult(FComPort->FHandle, &overlapped, transferred, false) ==
-                WinError::Success) {
-            FEvents = MaskToEvents(mask);
-            DeliverEvents();
-            if (FLeft) return;
+        if (result == Wait::Object0 + 1) {
+            const TOsError outcome =
+                platform.GetOverlappedResult(FComPort->FHandle, &overlapped, transferred, false);
+            if (outcome == WinError::Success) {
+                FEvents = MaskToEvents(mask);
+                DeliverEvents();
+                if (FLeft) return;
+            } else if (IsDeviceGoneError(outcome)) {
+                gone = outcome;
+                break;
+            }
         }
     } while (result == Wait::Object0 + 1);
+    if (gone == 0) gone = FGoneNoted;
     platform.SetCommMask(FComPort->FHandle, 0);
     // A wait the new mask ended still writes into mask: let it finish before mask goes.
     std::uint32_t ignored = 0;
     platform.GetOverlappedResult(FComPort->FHandle, &overlapped, ignored, true);
     platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
+    if (gone != 0 && !Terminated()) HandOverGone(gone);
+}
+
+void TComThread::NoteDeviceGone(TOsError AError) {
+    TOsError none = 0;
+    if (FGoneNoted.compare_exchange_strong(none, AError)) SignalStop();
+}
+
+void TComThread::HandOverGone(TOsError AError) {
+    // With every sync method on the GUI thread, where Open and Close belong. The close frees
+    // this thread, which then must not touch the port or itself again.
+    Synchronize([this, AError] {
+        TCustomComPort* const port = FComPort;
+        // A close under way (the owner's, or the destructor's) needs no second one.
+        if (port->FClosing || port->FEventThread.get() != this) return;
+        port->CloseGone(AError);
+    });
 }
 
 void TComThread::EndDeliveries() {

@@ -112,6 +112,8 @@ void TCustomComPort::Open() {
             throw;
         }
         ++FOpenings;
+        FDeviceGone = false;
+        FGoneRaised = false;
     }
     // The port is open: its handlers may close it, or open it anew under another name.
     ProcessAfterOpen();
@@ -210,8 +212,30 @@ void TCustomComPort::ReleasePortHandle() {
     FHandle = InvalidHandle;
 }
 
-void TCustomComPort::RaiseOsError(std::int32_t ACode, TOsError AError) const {
-    throw EComPort(ACode, static_cast<std::int32_t>(AError), FPort);
+void TCustomComPort::RaiseOsError(std::int32_t ACode, TOsError AError) {
+    std::string reason = TakeErrorReason(AError);
+    if (FConnected && IsDeviceGoneError(AError)) {
+        FGoneRaised = true;
+        // The thread on the GUI side of the hand-over only: the event thread finds out itself.
+        if (FThreadCreated && FEventThread && TMainThread::IsCurrent())
+            FEventThread->NoteDeviceGone(AError);
+    }
+    throw EComPort(ACode, static_cast<std::int32_t>(AError), FPort, std::move(reason));
+}
+
+void TCustomComPort::CloseGone(TOsError AError) {
+    // Whoever called the transfer that met the gone device has had its error already.
+    const bool raised = FGoneRaised;
+    EComPort report(cpeReadFile, static_cast<std::int32_t>(AError), FPort,
+                    "the device has gone away (" + OsErrorText(AError) + ")");
+    FDeviceGone = true;
+    try {
+        Close();
+    } catch (...) {
+        // The device is gone: what its close refuses adds nothing to the report.
+    }
+    // Open and Close handlers do not free their port, so it is still here to name.
+    if (!raised) TMainThread::ShowException(std::make_exception_ptr(report), this);
 }
 
 bool TCustomComPort::CanApply() const {

@@ -10,9 +10,14 @@ constexpr const char* RegistryRead = "registry read";
 // A port name of up to 127 characters and its terminator, stored as UTF-16.
 constexpr std::size_t MaxNameChars = 255;
 constexpr std::size_t MaxDataBytes = 256;
-} // namespace
 
-void ListComPorts(std::vector<std::string>& AList) {
+struct TListedPort {
+    std::string ValueName;
+    std::string Name;
+};
+
+// The values of the port list, sorted by port name; raises code 23 as ListComPorts documents.
+std::vector<TListedPort> ReadPortList() {
     TComPlatform& platform = TComPlatform::Current();
     THKey key = 0;
     const TOsError openError = platform.RegOpenKeyExW(HKey::LocalMachine, SerialCommKey, key);
@@ -26,7 +31,7 @@ void ListComPorts(std::vector<std::string>& AList) {
         ~TKeyCloser() { Platform.RegCloseKey(Key); }
     } closer{platform, key};
 
-    std::vector<std::string> names;
+    std::vector<TListedPort> ports;
     for (std::uint32_t index = 0;; ++index) {
         std::string name;
         TRegValue value;
@@ -34,13 +39,62 @@ void ListComPorts(std::vector<std::string>& AList) {
             platform.RegEnumValueW(key, index, MaxNameChars, MaxDataBytes, name, value);
         if (error == WinError::NoMoreItems) break;
         if (error != 0) throw EComPort(cpeRegistry, static_cast<std::int32_t>(error), RegistryRead);
-        names.push_back(value.Data.substr(0, value.Data.find('\0')));
+        ports.push_back({std::move(name), value.Data.substr(0, value.Data.find('\0'))});
     }
     // A merge sort never reads outside the range, even if a locale's order were inconsistent.
-    std::stable_sort(names.begin(), names.end(), [&](const std::string& A, const std::string& B) {
-        return platform.CompareStringW(A, B, true) == CompareResult::LessThan;
+    std::stable_sort(ports.begin(), ports.end(), [&](const TListedPort& A, const TListedPort& B) {
+        return platform.CompareStringW(A.Name, B.Name, true) == CompareResult::LessThan;
     });
+    return ports;
+}
+
+} // namespace
+
+void ListComPorts(std::vector<std::string>& AList) {
+    std::vector<std::string> names;
+    for (TListedPort& port : ReadPortList())
+        names.push_back(std::move(port.Name));
     AList = std::move(names);
+}
+
+std::vector<TComPortInfo> ListComPortInfo() {
+    TComPlatform& platform = TComPlatform::Current();
+    std::vector<TComPortInfo> infos;
+    for (TListedPort& port : ReadPortList()) {
+        TComPortInfo info;
+        platform.DescribeComPort(port.ValueName, port.Name, info.Description, info.Identity);
+        info.Name = std::move(port.Name);
+        infos.push_back(std::move(info));
+    }
+    return infos;
+}
+
+std::string ComPortIdentity(const std::string& APortName) {
+    if (APortName.empty()) return {};
+    TComPlatform& platform = TComPlatform::Current();
+    std::string description;
+    std::string identity;
+    if (platform.DescribeComPort({}, APortName, description, identity)) return identity;
+    try {
+        for (const TListedPort& port : ReadPortList())
+            if (platform.CompareStringW(port.Name, APortName, true) == CompareResult::Equal &&
+                platform.DescribeComPort(port.ValueName, port.Name, description, identity))
+                return identity;
+    } catch (const EComPort&) {
+        // A port list that cannot be read lists no port.
+    }
+    return {};
+}
+
+std::string FindComPortByIdentity(const std::string& AIdentity) {
+    if (AIdentity.empty()) return {};
+    try {
+        for (const TComPortInfo& info : ListComPortInfo())
+            if (info.Identity == AIdentity) return info.Name;
+    } catch (const EComPort&) {
+        // A port list that cannot be read lists no port.
+    }
+    return {};
 }
 
 } // namespace cport

@@ -1,5 +1,14 @@
 #include "CPortCtl.h"
 
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTreeView>
+
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace cport {
@@ -7,6 +16,22 @@ namespace cport {
 // --- TComSelect ---------------------------------------------------------------------------------
 
 namespace {
+
+// Beside a port name that the port list does not hold.
+constexpr const char* NotPresent = "not present";
+// Rates that adapters commonly run at beyond the named ones.
+constexpr std::uint32_t FastRates[] = {230400, 460800, 921600};
+
+// A rate in plain decimal digits, from 1 to the largest CustomBaudRate; 0 for anything else.
+std::int32_t ParseRate(const std::string& AText) {
+    if (AText.empty() || AText.size() > 10) return 0;
+    std::int64_t value = 0;
+    for (const char c : AText) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int32_t>(value) : 0;
+}
 
 template <typename TEnum>
 void Fill(TComItems* AItems, int ACount, std::string (*AToText)(TEnum)) {
@@ -22,14 +47,20 @@ void TComSelect::SelectPort() {
     if (FItems == nullptr) return;
     // Emptied first, so that a port list that cannot be read leaves no stale names behind.
     FItems->Clear();
-    std::vector<std::string> names;
-    ListComPorts(names);
-    for (const std::string& name : names)
-        FItems->Add(name);
+    for (const TComPortInfo& port : ListComPortInfo())
+        FItems->AddDescribed(port.Name, port.Description);
 }
 
 void TComSelect::SelectBaudRate() {
-    Fill(FItems, BaudRateCount, BaudRateToText);
+    if (FItems == nullptr) return;
+    FItems->Clear();
+    // brCustom has no rate of its own: a rate outside the list is typed.
+    std::vector<std::uint32_t> rates(std::begin(FastRates), std::end(FastRates));
+    for (int rate = br110; rate < BaudRateCount; ++rate)
+        rates.push_back(BaudRateToValue(static_cast<TBaudRate>(rate)));
+    std::sort(rates.begin(), rates.end());
+    for (const std::uint32_t rate : rates)
+        FItems->Add(std::to_string(rate));
 }
 
 void TComSelect::SelectDataBits() {
@@ -88,7 +119,7 @@ void TComSelect::Store(const std::string& AText) {
         FPort = AText;
         break;
     case cpBaudRate:
-        FBaudRate = TextToBaudRate(AText);
+        StoreBaudRate(AText);
         break;
     case cpDataBits:
         FDataBits = TextToDataBits(AText);
@@ -105,32 +136,56 @@ void TComSelect::Store(const std::string& AText) {
     }
 }
 
-void TComSelect::UpdateSettings(int& AItemIndex) {
-    if (FComPort == nullptr || FComProperty == cpNone) return;
-    std::string current;
+void TComSelect::StoreBaudRate(const std::string& AText) {
+    if (TextToBaudRate(AText) == brCustom) {
+        FBaudRate = brCustom;
+        FCustomBaudRate = 0;
+        return;
+    }
+    const std::int32_t rate = ParseRate(AText);
+    if (rate == 0) return; // no rate: the chosen one stays
+    for (int named = br110; named < BaudRateCount; ++named) {
+        if (BaudRateToValue(static_cast<TBaudRate>(named)) == static_cast<std::uint32_t>(rate)) {
+            FBaudRate = static_cast<TBaudRate>(named);
+            return;
+        }
+    }
+    FBaudRate = brCustom;
+    FCustomBaudRate = rate;
+}
+
+std::string TComSelect::PortValueText() const {
     switch (FComProperty) {
     case cpNone:
-        return;
+        break;
     case cpPort:
-        current = FComPort->Port();
-        break;
+        return FComPort->Port();
     case cpBaudRate:
-        current = BaudRateToText(FComPort->BaudRate());
-        break;
+        return FComPort->BaudRate() == brCustom ? std::to_string(FComPort->CustomBaudRate())
+                                                : BaudRateToText(FComPort->BaudRate());
     case cpDataBits:
-        current = DataBitsToText(FComPort->DataBits());
-        break;
+        return DataBitsToText(FComPort->DataBits());
     case cpStopBits:
-        current = StopBitsToText(FComPort->StopBits());
-        break;
+        return StopBitsToText(FComPort->StopBits());
     case cpParity:
-        current = ParityToText(FComPort->Parity().Bits());
-        break;
+        return ParityToText(FComPort->Parity().Bits());
     case cpFlowControl:
-        current = FlowControlToText(FComPort->FlowControl().FlowControl());
-        break;
+        return FlowControlToText(FComPort->FlowControl().FlowControl());
     }
+    return {};
+}
+
+void TComSelect::UpdateSettings(int& AItemIndex) {
+    if (FComPort == nullptr || FComProperty == cpNone) return;
+    const std::string current = PortValueText();
     AItemIndex = FItems != nullptr ? FItems->IndexOf(current) : -1;
+    // Listed, so that applying keeps it: an adapter that is unplugged, a terminal that was
+    // not published, a rate that was typed.
+    const bool typable = FComProperty == cpPort || FComProperty == cpBaudRate;
+    if (AItemIndex < 0 && FItems != nullptr && typable && !current.empty()) {
+        FItems->AddDescribed(current, FComProperty == cpPort ? NotPresent : "");
+        AItemIndex = FItems->Count() - 1;
+    }
     if (AItemIndex < 0) return;
     // The entry's own text is taken, not the port's: for the port name the two may differ in
     // letter case, and the list's spelling is the one the system uses.
@@ -146,6 +201,8 @@ void TComSelect::ApplySettings() {
         FComPort->SetPort(FPort);
         break;
     case cpBaudRate:
+        if (FBaudRate == brCustom && FCustomBaudRate > 0)
+            FComPort->SetCustomBaudRate(FCustomBaudRate);
         FComPort->SetBaudRate(FBaudRate);
         break;
     case cpDataBits:
@@ -173,6 +230,18 @@ public:
 
     void Clear() override { FCombo.clear(); }
     void Add(const std::string& AText) override { FCombo.addItem(QString::fromStdString(AText)); }
+    // The description goes into a second column, which the port list's popup shows; the
+    // closed box and Text show the name alone.
+    void AddDescribed(const std::string& AText, const std::string& ADescription) override {
+        Add(AText);
+        if (ADescription.empty()) return;
+        auto* model = qobject_cast<QStandardItemModel*>(FCombo.model());
+        if (model == nullptr) return;
+        const QString description = QString::fromStdString(ADescription);
+        const int row = FCombo.count() - 1;
+        model->setItem(row, 1, new QStandardItem(description));
+        FCombo.setItemData(row, description, Qt::ToolTipRole);
+    }
     int Count() const override { return FCombo.count(); }
     std::string Strings(int AIndex) const override { return FCombo.itemText(AIndex).toStdString(); }
     int IndexOf(const std::string& AText) const override {
@@ -226,6 +295,7 @@ TComComboBox::TComComboBox(QWidget* AParent)
 TComComboBox::~TComComboBox() = default;
 
 void TComComboBox::ApplySettings() {
+    TakeTypedText();
     FComSelect->ApplySettings();
 }
 
@@ -233,6 +303,8 @@ void TComComboBox::UpdateSettings() {
     int index = currentIndex();
     FComSelect->UpdateSettings(index);
     setCurrentIndex(index);
+    FTyped = false;
+    FitPopup();
 }
 
 TCustomComPort* TComComboBox::ComPort() const {
@@ -251,7 +323,36 @@ TComProperty TComComboBox::ComProperty() const {
 }
 
 void TComComboBox::SetComProperty(TComProperty AValue) {
+    const bool typable = AValue == cpPort || AValue == cpBaudRate;
+    if (typable != isEditable()) {
+        setEditable(typable);
+        if (typable) {
+            // Typed text stays as typed: no completion puts another port's name in its place.
+            setCompleter(nullptr);
+            setInsertPolicy(QComboBox::NoInsert);
+            connect(lineEdit(), &QLineEdit::textEdited, this, [this] { FTyped = true; });
+            connect(lineEdit(), &QLineEdit::editingFinished, this, &TComComboBox::EditingFinished);
+        }
+    }
+    if (AValue == cpBaudRate)
+        lineEdit()->setValidator(
+            new QIntValidator(1, std::numeric_limits<std::int32_t>::max(), lineEdit()));
+    else if (lineEdit() != nullptr)
+        lineEdit()->setValidator(nullptr);
+    if (AValue == cpPort && qobject_cast<QTreeView*>(view()) == nullptr) {
+        // A list with two columns: the names, and beside them their descriptions.
+        auto* tree = new QTreeView();
+        tree->setHeaderHidden(true);
+        tree->setRootIsDecorated(false);
+        tree->setItemsExpandable(false);
+        tree->setAllColumnsShowFocus(true);
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+        setView(tree);
+    }
     FComSelect->SetComProperty(AValue);
+    FTyped = false;
+    FitPopup();
     if (count() == 0) return;
     if (FComSelect->ComPort() == nullptr)
         setCurrentIndex(0);
@@ -268,6 +369,7 @@ void TComComboBox::SetAutoApply(bool AValue) {
 }
 
 QString TComComboBox::Text() const {
+    if (isEditable()) return currentText();
     return currentIndex() >= 0 ? itemText(currentIndex()) : QString();
 }
 
@@ -277,6 +379,7 @@ void TComComboBox::SetText(const QString& AValue) {
 }
 
 void TComComboBox::Change() {
+    FTyped = false;
     FComSelect->Change(Text().toStdString());
     emit Changed();
 }
@@ -289,6 +392,29 @@ void TComComboBox::UserPicked() {
     } catch (...) {
         TMainThread::ShowException(std::current_exception(), FComSelect->ComPort());
     }
+}
+
+void TComComboBox::EditingFinished() {
+    if (!FTyped) return;
+    UserPicked();
+}
+
+bool TComComboBox::TakeTypedText() {
+    if (!FTyped) return false;
+    Change();
+    return true;
+}
+
+void TComComboBox::FitPopup() {
+    auto* tree = qobject_cast<QTreeView*>(view());
+    if (tree == nullptr) return;
+    // The popup is as wide as the box unless its view asks for more.
+    const QAbstractItemView* list = tree;
+    int columns = list->sizeHintForColumn(0);
+    if (model()->columnCount() > 1) columns += list->sizeHintForColumn(1);
+    // Room for a vertical scroll bar, which a long list shows.
+    const int scrollBar = tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    tree->setMinimumWidth(std::max(width(), columns + 2 * tree->frameWidth() + scrollBar));
 }
 
 void TComComboBox::PortRemoved() {

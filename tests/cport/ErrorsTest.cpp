@@ -1,4 +1,5 @@
 #include "CPort.h"
+#include "FakeComPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 
 namespace cport {
 namespace {
+
 
 TEST(Errors, EveryCodeHasItsExactText) {
     const char* const texts[] = {
@@ -81,6 +83,39 @@ TEST(Errors, FieldsAreWritableAndTheTypeIsARuntimeError) {
         throw EComPort(cpeReadFile, 995, "COM4");
     } catch (const std::runtime_error& caught) {
         EXPECT_STREQ(caught.what(), "COM Port Error: ReadFile function failed on COM4");
+    }
+}
+
+TEST(Errors, ReasonIsWhatThePlatformSaidAtTheFailureElseTheSystemsText) {
+    // The system's words differ by system (and Wine's from Windows'): the platform tests
+    // pin them down.
+    const std::string missing = OsErrorText(2);
+    EXPECT_FALSE(missing.empty());
+    EXPECT_NE(missing.back(), '.');
+    EXPECT_EQ(EComPort::CreateNoWinCode(cpeWaitWithThread).Reason(), "");
+    EXPECT_EQ(EComPort(cpeCannotOpen, 2, "COM1").Reason(), missing);
+
+    test::TFakeComPlatform fake;
+    TScopedComPlatform scope(fake);
+    TComPort port(nullptr);
+    // As the platform leaves it in the failing call; the raise takes it with the code.
+    SetErrorReason(16, "in use by socat (PID 1234)");
+    fake.Fail("CreateFileW", 16);
+    try {
+        port.Open();
+        ADD_FAILURE() << "opened";
+    } catch (const EComPort& e) {
+        const EComPort copy = e;
+        EXPECT_EQ(copy.Reason(), "in use by socat (PID 1234)");
+    }
+    // A reason is taken once, and only with its own code.
+    SetErrorReason(16, "stale");
+    fake.Fail("CreateFileW", 2);
+    try {
+        port.Open();
+        ADD_FAILURE() << "opened";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Reason(), missing);
     }
 }
 

@@ -3,13 +3,16 @@
 #include "CPort.h"
 #include "GuiThread.h"
 #include "PtyPair.h"
+#include "Simulator.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -188,25 +191,87 @@ TEST_F(EventsPty, ManyOpenCloseCyclesWhileTheDeviceFloodsLeaveNothingBehind) {
     EXPECT_EQ(OpenDescriptors(), descriptors) << "the port's threads, events and records are gone";
 }
 
-TEST_F(EventsPty, AHungUpDeviceEndsNothingButCanBeClosed) {
-    std::atomic<int> chars{0};
-    Port.SetOnRxChar([&](TObject*, std::int32_t) { ++chars; });
+// The device goes away while the port only waits: with every sync method the port closes
+// itself on the GUI thread, already gone for its close handlers, and says so once.
+TEST_F(EventsPty, AHangUpClosesThePortAndIsReportedOnceWithEverySyncMethod) {
+    test::TReportRecorder reports;
+    for (const TSyncMethod method : {smThreadSync, smWindowSync, smNone, smDisableEvents}) {
+        SCOPED_TRACE(method);
+        TPtyPair pty;
+        TComPort port(nullptr);
+        port.SetPort(pty.SlavePath());
+        port.SetSyncMethod(method);
+        std::vector<std::string> heard;
+        auto note = [&](const std::string& AWhat) {
+            return [&, AWhat](TObject*) {
+                heard.push_back(AWhat + (port.DeviceGone() ? " gone" : "") +
+                                (TMainThread::IsCurrent() ? "" : " off the GUI thread"));
+            };
+        };
+        port.SetOnBeforeClose(note("before"));
+        port.SetOnAfterClose(note("after"));
+        port.Open();
+        const std::size_t before = reports.Count();
+        pty.CloseMaster();
+        ASSERT_TRUE(test::ServeUntil([&] { return reports.Count() > before; }));
+        EXPECT_FALSE(port.Connected());
+        EXPECT_EQ(heard, (std::vector<std::string>{"before gone", "after gone"}));
+        try {
+            std::rethrow_exception(reports.Last());
+        } catch (const EComPort& e) {
+            EXPECT_EQ(e.Code(), cpeReadFile);
+            EXPECT_EQ(e.WinCode(), EIO);
+            EXPECT_EQ(e.Reason(), "the device has gone away (Input/output error)");
+        }
+        // Close waited for the thread that saw it: nothing else can come.
+        TMainThread::ProcessMessages();
+        EXPECT_EQ(reports.Count(), before + 1);
+        TPtyPair next;
+        port.SetPort(next.SlavePath());
+        port.Open();
+        EXPECT_FALSE(port.DeviceGone());
+        port.Close();
+        EXPECT_FALSE(port.DeviceGone()) << "the owner's close";
+    }
+}
+
+TEST_F(EventsPty, AHangUpThatATransferRaisedFirstIsNotReportedAgain) {
+    test::TReportRecorder reports;
     Port.Open();
     Pty.CloseMaster();
-    EXPECT_THROW(Port.WriteStr("poll\r\n"), EComPort);
-    // Nothing spins: no event keeps arriving for a device that is gone.
-    test::ServeUntil([] { return false; }, 200ms);
-    EXPECT_EQ(chars, 0);
-    try {
-        Port.Close();
-    } catch (const EComPort&) {
-        // The device is gone; closing it still has to release it.
+    EXPECT_THROW(Port.WriteStr("\r\n"), EComPort);
+    ASSERT_TRUE(test::ServeUntil([&] { return !Port.Connected(); }));
+    EXPECT_TRUE(Port.DeviceGone());
+    EXPECT_EQ(reports.Count(), 0u);
+}
+
+// The simulated device is pulled and plugged in again: the port closes itself, and the device
+// is found again by its identity under its new name.
+TEST(SimulatedDevice, ComesBackUnderItsIdentityAfterAHangUp) {
+    char folder[] = "/tmp/cport-hangup-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    ::setenv("CPORT_REGISTRY_DIR", folder, 1); // the simulator's port list and ours
+    {
+        test::TReportRecorder reports;
+        test::TSimulatorProcess device(
+            {"--name", "RQ-71 on the bench", "--hang-up-every", "1", "--down-for", "0.2"});
+        EXPECT_EQ(ComPortIdentity(device.Path()), "RQ-71 on the bench");
+        TComPort port(nullptr);
+        port.SetPort(device.Path());
+        port.Open();
+        std::string line;
+        ASSERT_TRUE(device.NextLine(line, 10s));
+        EXPECT_EQ(line, "hung up");
+        ASSERT_TRUE(test::ServeUntil([&] { return port.DeviceGone(); }));
+        ASSERT_TRUE(device.NextLine(line, 10s));
+        EXPECT_EQ(FindComPortByIdentity("RQ-71 on the bench"), line);
+        port.SetPort(line);
+        port.Open();
+        EXPECT_TRUE(port.Connected());
+        port.Close();
     }
-    EXPECT_FALSE(Port.Connected());
-    TPtyPair other;
-    Port.SetPort(other.SlavePath());
-    Port.Open();
-    EXPECT_TRUE(Port.Connected());
+    ::unsetenv("CPORT_REGISTRY_DIR");
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 #include "PortListFake.h"
 #include "QtTestSupport.h"
 
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,17 @@ QStringList Entries(const QComboBox& ACombo) {
     for (int i = 0; i < ACombo.count(); ++i)
         entries << ACombo.itemText(i);
     return entries;
+}
+
+// What the list shows beside an entry.
+QString Description(const QComboBox& ACombo, int ARow) {
+    return ACombo.model()->index(ARow, 1).data().toString();
+}
+
+// Types AText over what the box shows, as the user does.
+void Type(TComComboBox& ACombo, const QString& AText) {
+    ACombo.lineEdit()->selectAll();
+    QTest::keyClicks(ACombo.lineEdit(), AText);
 }
 
 // A selector list that is not a widget: the selector works on any list.
@@ -76,8 +89,8 @@ TEST_F(Selector, EachSettingListsItsTextFormsInOrder) {
         {cpNone, {}},
         {cpPort, {"COM1", "COM2", "COM3"}},
         {cpBaudRate,
-         {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400",
-          "56000", "57600", "115200", "128000", "256000"}},
+         {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000",
+          "57600", "115200", "128000", "230400", "256000", "460800", "921600"}},
         {cpDataBits, {"5", "6", "7", "8"}},
         {cpStopBits, {"1", "1.5", "2"}},
         {cpParity, {"None", "Odd", "Even", "Mark", "Space"}},
@@ -88,9 +101,11 @@ TEST_F(Selector, EachSettingListsItsTextFormsInOrder) {
         EXPECT_EQ(Entries(combo), c.Entries) << int(c.Property);
         EXPECT_EQ(combo.ComProperty(), c.Property);
         EXPECT_EQ(combo.currentIndex(), c.Entries.isEmpty() ? -1 : 0) << int(c.Property);
-        EXPECT_FALSE(combo.isEditable());
+        EXPECT_EQ(combo.isEditable(), c.Property == cpPort || c.Property == cpBaudRate);
         EXPECT_FALSE(combo.AutoApply());
     }
+    // Each port with its description beside it: here the registry's device names.
+    EXPECT_EQ(Description(Combo(cpPort), 0), "\\Device\\Serial1");
 }
 
 TEST_F(Selector, UnboundParitySelectorSelectsNone) {
@@ -157,24 +172,48 @@ TEST_F(Selector, SelectionsByProgramAreNotPicks) {
     EXPECT_EQ(Port.Parity().Bits(), prSpace);
 }
 
-TEST_F(Selector, PortNameNotListedSelectsNothingAndKeepsTheChosenName) {
+TEST_F(Selector, APortNameNotListedIsListedAsNotPresentAndKept) {
     Port.SetPort("COM9");
     TComComboBox& combo = Combo(cpPort);
     combo.SetComPort(&Port);
-    EXPECT_EQ(combo.currentIndex(), -1);
-    EXPECT_EQ(combo.Text(), "");
-    // A new selector has chosen the empty name.
+    EXPECT_EQ(combo.Text(), "COM9");
+    EXPECT_EQ(Description(combo, combo.currentIndex()), "not present");
+    Port.SetPort("COM1");
     combo.ApplySettings();
-    EXPECT_EQ(Port.Port(), "");
+    EXPECT_EQ(Port.Port(), "COM9");
 
-    // A name picked earlier stays chosen when another unlisted port is bound.
-    ASSERT_TRUE(PickEntry(combo, "COM2"));
-    TComPort other(nullptr);
-    other.SetPort("COM7");
-    combo.SetComPort(&other);
+    // Only an empty name stays unlisted, and the name chosen before stays chosen.
+    TComPort unnamed(nullptr);
+    unnamed.SetPort("");
+    combo.SetComPort(&unnamed);
     EXPECT_EQ(combo.currentIndex(), -1);
     combo.ApplySettings();
-    EXPECT_EQ(other.Port(), "COM2");
+    EXPECT_EQ(unnamed.Port(), "COM9");
+}
+
+TEST_F(Selector, TypedNamesAndRatesReachThePortAsPicksDo) {
+    TComComboBox& name = Combo(cpPort);
+    name.SetComPort(&Port);
+    QSignalSpy changed(&name, &TComComboBox::Changed);
+    Type(name, "/dev/pts/7");
+    QTest::keyClick(name.lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(changed.count(), 1);
+    name.ApplySettings();
+    EXPECT_EQ(Port.Port(), "/dev/pts/7");
+
+    // A rate without a name of its own is brCustom with that rate; the number of a named rate
+    // is that rate; what is typed counts even when editing has not ended.
+    TComComboBox& rate = Combo(cpBaudRate);
+    rate.SetComPort(&Port);
+    Type(rate, "250000");
+    rate.ApplySettings();
+    EXPECT_EQ(Port.BaudRate(), brCustom);
+    EXPECT_EQ(Port.CustomBaudRate(), 250000);
+    Type(rate, "57600");
+    rate.ApplySettings();
+    EXPECT_EQ(Port.BaudRate(), br57600);
+    Type(rate, "fast");
+    EXPECT_EQ(rate.Text(), "57600") << "only digits can be typed";
 }
 
 TEST_F(Selector, PortNameIsFoundIgnoringCaseAndTakenAsListed) {

@@ -670,4 +670,10 @@ int TFakeComPlatform::CompareStringW(const std::string& A, const std::string& B,
     return FStore.CompareStringW(A, B, AIgnoreCase);
 }
 
+bool TFakeComPlatform::DescribeComPort(const std::string& AValueName, const std::string& APort,
+                                       std::string& ADescription, std::string& AIdentity) {
+    // The port list comes from the store, and so does what is known of its ports.
+    return FStore.DescribeComPort(AValueName, APort, ADescription, AIdentity);
+}
+
 } // namespace cport::test

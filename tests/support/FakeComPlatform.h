@@ -136,6 +136,8 @@ public:
                                         const std::optional<std::string>& AValue,
                                         const std::string& AFile) override;
     int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) override;
+    bool DescribeComPort(const std::string& AValueName, const std::string& APort,
+                         std::string& ADescription, std::string& AIdentity) override;
 
 private:
     struct TEvent {

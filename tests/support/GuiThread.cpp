@@ -51,6 +51,7 @@ TReportRecorder::TReportRecorder() {
     FPrevious = TMainThread::SetExceptionReport([this](std::exception_ptr AError, TObject*) {
         std::lock_guard lock(FLock);
         FMessages.push_back(TMainThread::ExceptionMessage(AError));
+        FLast = AError;
     });
 }
 
@@ -66,6 +67,11 @@ std::vector<std::string> TReportRecorder::Messages() const {
 std::size_t TReportRecorder::Count() const {
     std::lock_guard lock(FLock);
     return FMessages.size();
+}
+
+std::exception_ptr TReportRecorder::Last() const {
+    std::lock_guard lock(FLock);
+    return FLast;
 }
 
 } // namespace cport::test

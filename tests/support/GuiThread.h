@@ -33,10 +33,13 @@ public:
 
     std::vector<std::string> Messages() const;
     std::size_t Count() const;
+    // The last exception reported; null when none was.
+    std::exception_ptr Last() const;
 
 private:
     mutable std::mutex FLock;
     std::vector<std::string> FMessages;
+    std::exception_ptr FLast;
     TMainThread::TExceptionReport FPrevious;
 };
 

@@ -19,6 +19,7 @@ public:
     TPortPeer& operator=(const TPortPeer&) = delete;
 
     const std::string& Answer() const { return FAnswer; }
+    pid_t Pid() const { return FPid; }
     bool Holds() const { return FAnswer == "open"; }
 
     // pySerial opening APath with exclusive=True; answers "refused <errno>".

@@ -44,6 +44,8 @@ TPtyPair::TPtyPair() {
     if (::tcsetattr(FMaster, TCSANOW, &line) != 0) Fail("tcsetattr");
     const int flags = ::fcntl(FMaster, F_GETFL);
     if (flags < 0 || ::fcntl(FMaster, F_SETFL, flags | O_NONBLOCK) != 0) Fail("fcntl");
+    // Programs a test starts are other programs on the line, never its device side.
+    if (::fcntl(FMaster, F_SETFD, FD_CLOEXEC) != 0) Fail("fcntl");
 }
 
 TPtyPair::~TPtyPair() {

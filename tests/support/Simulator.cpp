@@ -31,23 +31,29 @@ TSimulatorProcess::TSimulatorProcess(const std::vector<std::string>& AArguments)
         ::_exit(127);
     }
     ::close(out[1]);
-    // The first line is the terminal's path.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::string line;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd readable{out[0], POLLIN, 0};
-        if (::poll(&readable, 1, 100) <= 0) continue;
-        char buffer[256];
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        line.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    if (line.find('\n') == std::string::npos) {
+    FOutput = out[0];
+    if (!NextLine(FPath, std::chrono::seconds(10))) {
         Stop();
         throw std::runtime_error("the simulator did not start");
     }
-    FPath = line.substr(0, line.find('\n'));
+}
+
+bool TSimulatorProcess::NextLine(std::string& ALine, std::chrono::milliseconds ATimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+    while (FPending.find('\n') == std::string::npos && FOutput >= 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{FOutput, POLLIN, 0};
+        if (::poll(&readable, 1, 20) <= 0) continue;
+        char buffer[256];
+        const ssize_t n = ::read(FOutput, buffer, sizeof buffer);
+        if (n <= 0) break;
+        FPending.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::size_t end = FPending.find('\n');
+    if (end == std::string::npos) return false;
+    ALine = FPending.substr(0, end);
+    FPending.erase(0, end + 1);
+    return true;
 }
 
 TSimulatorProcess::~TSimulatorProcess() {
@@ -55,6 +61,8 @@ TSimulatorProcess::~TSimulatorProcess() {
 }
 
 int TSimulatorProcess::Stop() {
+    if (FOutput >= 0) ::close(FOutput);
+    FOutput = -1;
     if (FPid > 0) {
         ::kill(FPid, SIGTERM);
         while (::waitpid(FPid, &FStatus, 0) < 0 && errno == EINTR) {

@@ -1,10 +1,12 @@
 // rq71sim: a simulated RQ-71 on a pseudo-terminal. It prints the path of the terminal's serial
 // side, publishes it so that the port lists of programs show it, and answers each poll line
 // (CR LF) with one reading; optionally it streams readings on its own, mixes NUL bytes in, or
-// hangs up after a while as a pulled adapter would.
+// hangs up after a while as a pulled adapter would, once or again and again, coming back on a
+// new terminal under the same published name.
 #include "Rq71Device.h"
 #include "platform/PortPublish.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -27,6 +29,8 @@ struct TOptions {
     double BytesPerSecond = 0;
     bool MixNul = false;
     double HangUpAfter = 0;
+    double HangUpEvery = 0;
+    double DownFor = 1;
     double StreamDelay = 0;
     double StreamFor = 0;
     bool HasSeed = false;
@@ -52,6 +56,10 @@ void Usage(FILE* AOut) {
         "                         and closes it after logs every byte sent\n"
         "  --nul                  put one NUL byte into every reading\n"
         "  --hang-up-after S      hang up after S seconds, as a pulled USB adapter does\n"
+        "  --hang-up-every S      hang up after every S seconds up, and come back (plugged in\n"
+        "                         again) on a new terminal under the same name in the port\n"
+        "                         list; prints \"hung up\", then each new path on its own line\n"
+        "  --down-for S           how long each of those hang-ups lasts (default 1)\n"
         "  --seed N               fixed seed: the same readings every run\n"
         "  --name NAME            the name in the port list (default \"RQ-71 simulator <pid>\")\n"
         "  --no-publish           do not list the terminal in the port list\n"
@@ -93,8 +101,8 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
         } else if (arg == "--no-publish") {
             AOptions.Publish = false;
         } else if (arg == "--lines-per-second" || arg == "--bytes-per-second" ||
-                   arg == "--hang-up-after" || arg == "--stream-delay" || arg == "--stream-for" ||
-                   arg == "--seed") {
+                   arg == "--hang-up-after" || arg == "--hang-up-every" || arg == "--down-for" ||
+                   arg == "--stream-delay" || arg == "--stream-for" || arg == "--seed") {
             if (!value(text)) return AExit = 2, false;
             if (!ParseNumber(text, number)) {
                 std::fprintf(stderr, "rq71sim: %s: not a number: %s\n", arg.c_str(), text);
@@ -106,6 +114,10 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions, int& AExit) {
                 AOptions.BytesPerSecond = number;
             else if (arg == "--hang-up-after")
                 AOptions.HangUpAfter = number;
+            else if (arg == "--hang-up-every")
+                AOptions.HangUpEvery = number;
+            else if (arg == "--down-for")
+                AOptions.DownFor = number;
             else if (arg == "--stream-delay")
                 AOptions.StreamDelay = number;
             else if (arg == "--stream-for")
@@ -148,31 +160,34 @@ public:
     }
 
     int Run() {
+        FSince = TClock::now();
         if (!Start()) return 1;
-        const TClock::time_point started = TClock::now();
-        const TClock::time_point streamFrom =
-            started + std::chrono::duration_cast<TClock::duration>(
-                          std::chrono::duration<double>(FOptions.StreamDelay));
-        FStreamUntil = FOptions.StreamFor > 0
-                           ? streamFrom + std::chrono::duration_cast<TClock::duration>(
-                                              std::chrono::duration<double>(FOptions.StreamFor))
-                           : TClock::time_point::max();
+        const TClock::time_point streamFrom = FSince + Seconds(FOptions.StreamDelay);
+        FStreamUntil = FOptions.StreamFor > 0 ? streamFrom + Seconds(FOptions.StreamFor)
+                                              : TClock::time_point::max();
         FLastStream = streamFrom;
         for (;;) {
+            // While hung up there is no terminal: poll skips a negative descriptor.
             pollfd fds[2] = {
                 {FMaster, static_cast<short>(POLLIN | (FOutput.empty() ? 0 : POLLOUT)), 0},
                 {FSignals, POLLIN, 0}};
-            const int timeout = NextTimeout(started);
-            if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            if (::poll(fds, 2, NextTimeout()) < 0 && errno != EINTR) {
                 std::perror("rq71sim: poll");
                 return 1;
             }
             if (fds[1].revents & POLLIN) return 0;
-            if (FOptions.HangUpAfter > 0 &&
-                TClock::now() - started >= std::chrono::duration<double>(FOptions.HangUpAfter)) {
-                std::puts("hung up");
-                std::fflush(stdout);
+            const TClock::time_point now = TClock::now();
+            if (FOptions.HangUpAfter > 0 && now - FSince >= Seconds(FOptions.HangUpAfter)) {
+                Say("hung up");
                 return 0;
+            }
+            if (FMaster < 0) {
+                if (now >= FBackAt && !OpenTerminal()) return 1;
+                continue;
+            }
+            if (FOptions.HangUpEvery > 0 && now - FUpSince >= Seconds(FOptions.HangUpEvery)) {
+                HangUp(now);
+                continue;
             }
             if (fds[0].revents & POLLIN) ReadPolls();
             Stream();
@@ -181,19 +196,17 @@ public:
     }
 
 private:
+    static TClock::duration Seconds(double ASeconds) {
+        return std::chrono::duration_cast<TClock::duration>(
+            std::chrono::duration<double>(ASeconds));
+    }
+
+    static void Say(const char* ALine) {
+        std::puts(ALine);
+        std::fflush(stdout);
+    }
+
     bool Start() {
-        char path[128] = {};
-        if (::openpty(&FMaster, &FSlave, path, nullptr, nullptr) != 0) {
-            std::perror("rq71sim: openpty");
-            return false;
-        }
-        // Our own descriptor on the serial side keeps the terminal alive while the program
-        // that uses it closes and opens it again.
-        termios raw{};
-        ::tcgetattr(FSlave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(FSlave, TCSANOW, &raw);
-        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
         if (!FOptions.Record.empty()) {
             FRecord =
                 ::open(FOptions.Record.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -209,6 +222,23 @@ private:
         sigaddset(&signals, SIGHUP);
         ::sigprocmask(SIG_BLOCK, &signals, nullptr);
         FSignals = ::signalfd(-1, &signals, SFD_CLOEXEC);
+        return OpenTerminal();
+    }
+
+    // A new terminal, published under our name and printed: the device is plugged in.
+    bool OpenTerminal() {
+        char path[128] = {};
+        if (::openpty(&FMaster, &FSlave, path, nullptr, nullptr) != 0) {
+            std::perror("rq71sim: openpty");
+            return false;
+        }
+        // Our own descriptor on the serial side keeps the terminal alive while the program
+        // that uses it closes and opens it again.
+        termios raw{};
+        ::tcgetattr(FSlave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(FSlave, TCSANOW, &raw);
+        ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
         if (FOptions.Publish) {
             if (const cport::TOsError error = cport::PublishPort(FOptions.Name, path)) {
                 std::fprintf(stderr, "rq71sim: cannot publish %s: %s\n", path,
@@ -217,22 +247,39 @@ private:
             }
             FPublished = true;
         }
-        std::printf("%s\n", path);
-        std::fflush(stdout);
+        FUpSince = TClock::now();
+        Say(path);
         return true;
     }
 
-    int NextTimeout(TClock::time_point AStarted) const {
-        int timeout = -1;
-        if (FOptions.LinesPerSecond > 0 || FOptions.BytesPerSecond > 0)
-            timeout = 10; // streaming: top the output up a hundred times a second
-        if (FOptions.HangUpAfter > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::duration<double>(FOptions.HangUpAfter) - (TClock::now() - AStarted));
-            const int ms = static_cast<int>(std::max<long long>(0, left.count()));
-            timeout = timeout < 0 ? ms : std::min(timeout, ms);
-        }
-        return timeout;
+    // The device is pulled: its terminal goes, with whatever was on its way, and so does its
+    // entry in the port list until it comes back on a new terminal.
+    void HangUp(TClock::time_point ANow) {
+        if (FPublished) cport::UnpublishPort(FOptions.Name);
+        FPublished = false;
+        ::close(FMaster);
+        ::close(FSlave);
+        FMaster = FSlave = -1;
+        FOutput.clear();
+        FBackAt = ANow + Seconds(FOptions.DownFor);
+        Say("hung up");
+    }
+
+    int NextTimeout() const {
+        const TClock::time_point now = TClock::now();
+        TClock::time_point until = TClock::time_point::max();
+        if (FMaster >= 0 && (FOptions.LinesPerSecond > 0 || FOptions.BytesPerSecond > 0))
+            until = now + std::chrono::milliseconds(10); // streaming: top the output up
+        if (FOptions.HangUpAfter > 0)
+            until = std::min(until, FSince + Seconds(FOptions.HangUpAfter));
+        if (FMaster < 0)
+            until = std::min(until, FBackAt);
+        else if (FOptions.HangUpEvery > 0)
+            until = std::min(until, FUpSince + Seconds(FOptions.HangUpEvery));
+        if (until == TClock::time_point::max()) return -1;
+        // Rounded up, so that the time has come when the poll returns.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
+        return static_cast<int>(std::max<long long>(0, left.count() + 1));
     }
 
     void ReadPolls() {
@@ -300,6 +347,9 @@ private:
     std::size_t FPolls = 0;
     TClock::time_point FLastStream;
     TClock::time_point FStreamUntil;
+    TClock::time_point FSince;
+    TClock::time_point FUpSince;
+    TClock::time_point FBackAt;
 };
 
 } // namespace

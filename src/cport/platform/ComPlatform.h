@@ -319,7 +319,39 @@ public:
     // --- Text --------------------------------------------------------------------------------
     // Compares two texts in the collating order of the user's locale; one of CompareResult.
     virtual int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) = 0;
+
+    // --- Ports as people know them ----------------------------------------------------------
+    // What the system tells of the port APort (a name as a port's Port takes it) beyond its
+    // name: a description for people, and an identity that stays the same when the device
+    // comes back under another name (empty when there is none, or the port is not there).
+    // AValueName is the port's value name in the port list, empty when it was not found
+    // there. False when the platform knows ports only through that list and AValueName is
+    // empty. This base gives the list's own words: the value name as the description and the
+    // port's name as its identity, which is what Windows has.
+    virtual bool DescribeComPort(const std::string& AValueName, const std::string& APort,
+                                 std::string& ADescription, std::string& AIdentity);
 };
+
+// --- What the platform says about an error ----------------------------------------------------
+
+// The system's text for an error code of this platform (strerror on POSIX, FormatMessage on
+// Windows), without a closing full stop. The codes with Windows values that the POSIX layer
+// uses (see the top of this file) get the Windows texts there too.
+std::string OsErrorText(TOsError AError);
+
+// Whether AError, from an operation on an open device, means that the device has gone: a hung-up
+// terminal (EIO) on POSIX; on Windows the errors that drivers of a pulled adapter give.
+bool IsDeviceGoneError(TOsError AError);
+
+// A failing call may leave, next to its error code, the reason in the user's words where the
+// code alone cannot say it: who holds a busy device, which group may open it, which rate the
+// device refused. It belongs to the calling thread and to that code; the component's raise
+// helper takes it at once, as it takes the code, so a later failure never finds a stale one.
+void SetErrorReason(TOsError AError, std::string AReason);
+void ClearErrorReason();
+// The reason left for AError on this thread, or empty when there is none (or it belongs to
+// another code); clears it either way.
+std::string TakeErrorReason(TOsError AError);
 
 // Installs a platform for the lifetime of the guard (tests use it for their fakes).
 class TScopedComPlatform {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace cport {
@@ -474,6 +475,34 @@ TComPlatform& TComPlatform::Native() {
     // Never destroyed: event threads of ports in static objects may still use it at exit.
     static TWinComPlatform* const platform = new TWinComPlatform();
     return *platform;
+}
+
+std::string OsErrorText(TOsError AError) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, AError, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string result = length != 0 ? Utf8(text, length) : std::string();
+    if (text != nullptr) ::LocalFree(text);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                               result.back() == ' ' || result.back() == '.'))
+        result.pop_back();
+    if (result.empty()) result = "Error " + std::to_string(AError);
+    return result;
+}
+
+bool IsDeviceGoneError(TOsError AError) {
+    // What drivers of a pulled USB adapter fail the pending and later calls with.
+    switch (AError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace cport

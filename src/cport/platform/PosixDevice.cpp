@@ -1,5 +1,6 @@
 #include "PosixDevice.h"
 
+#include "PosixExclusive.h"
 #include "PosixInterruptibleThread.h"
 #include "PosixLine.h"
 
@@ -11,6 +12,7 @@
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,6 +42,24 @@ TOsError Errno() {
 TTime After(TTime AStart, std::uint64_t AMs) {
     if (AMs > MaxLimitMs) return NoDeadline;
     return AStart + std::chrono::milliseconds(AMs);
+}
+
+// Why opening the node failed, in the user's words: who holds a busy device, which group may
+// open it; the system's text otherwise.
+std::string OpenFailureReason(const std::string& ANode, TOsError AError) {
+    if (AError == EBUSY) {
+        TDeviceHolder holder;
+        struct stat st {};
+        if (::stat(ANode.c_str(), &st) == 0) FindDeviceHolder(st.st_rdev, -1, true, holder);
+        return InUseReason(holder);
+    }
+    if (AError == EACCES || AError == EPERM) {
+        std::string reason = PermissionReason(ANode);
+        if (!reason.empty()) return reason;
+    }
+    char buffer[256];
+    // Not OsErrorText: 6 is ENXIO here, not the invalid handle it stands for elsewhere.
+    return ::strerror_r(static_cast<int>(AError), buffer, sizeof buffer);
 }
 
 bool ParseComNumber(const std::string& AName, unsigned& ANumber) {
@@ -171,18 +191,38 @@ TOsError TDevice::Open(const std::string& APath, bool AOverlapped,
                        std::shared_ptr<TDevice>& ADevice) {
     const std::string node = DeviceNodeFor(APath);
     const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Errno();
+    if (fd < 0) {
+        const TOsError error = Errno();
+        SetErrorReason(error, OpenFailureReason(node, error));
+        return error;
+    }
     std::shared_ptr<TDevice> device(new TDevice(fd, AOverlapped));
-    if (const TOsError error = device->Init()) return error;
+    if (const TOsError error = device->Init(node)) return error;
     ADevice = std::move(device);
     return 0;
 }
 
-TOsError TDevice::Init() {
+TOsError TDevice::Init(const std::string& ANode) {
     if (::isatty(FFd) == 0) return ENOTTY;
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0) return Errno();
+    TDeviceHolder holder;
     // flock keeps out a second opener, in this process too, and root, whom TIOCEXCL lets in.
-    if (::flock(FFd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : Errno();
+    if (::flock(FFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return Errno();
+        FindDeviceHolder(st.st_rdev, FFd, true, holder);
+        SetErrorReason(EBUSY, InUseReason(holder));
+        return EBUSY;
+    }
+    // A program that opened the device plainly takes neither lock: its descriptors show it,
+    // and so does the UUCP lock file that serial programs take.
+    if (FindDeviceHolder(st.st_rdev, FFd, false, holder) || FLockFile.Acquire(ANode, holder) != 0) {
+        SetErrorReason(EBUSY, InUseReason(holder));
+        return EBUSY;
+    }
     if (::ioctl(FFd, TIOCEXCL) != 0) return Errno();
+    // The flag lives in the terminal, not in our descriptor: Close clears it again.
+    FExclusive = true;
     // A handle starts with transmission running, as on Windows; an output stop (TCOOFF) lives
     // in the terminal and would outlast the handle that set it.
     if (::tcflow(FFd, TCOON) != 0) return Errno();
@@ -242,9 +282,12 @@ void TDevice::Close() {
         FWatcher->Stop();
         FWatcher.reset();
     }
-    // Not left to whoever opens the device next.
+    // Not left to whoever opens the device next: an output stop, and the exclusive flag,
+    // which would keep every later opener but root out while the terminal exists.
     if (xoffHeld) ::tcflow(FFd, TCOON);
+    if (FExclusive) ::ioctl(FFd, TIOCNXCL);
     ::close(FFd);
+    FLockFile.Release();
 }
 
 // --- The pump -------------------------------------------------------------------------------
@@ -744,7 +787,13 @@ TOsError TDevice::SetState(const TDCB& ADcb) {
     // Input that came under the old marking rule is decoded by it.
     if (line.ParityCheck != FDecoder.Config().Marks) Pump();
     if (FGone != 0) return FGone;
-    if (const TOsError error = ApplyLine(FFd, line)) return error;
+    std::uint32_t taken = 0;
+    if (const TOsError error = ApplyLine(FFd, line, taken)) {
+        if (error == EINVAL && taken != 0)
+            SetErrorReason(error, "the device does not support " + std::to_string(line.BaudRate) +
+                                      " baud (it would run at " + std::to_string(taken) + ")");
+        return error;
+    }
 
     TDecoderConfig decoder;
     decoder.DiscardNull = (flags & DcbFlag::Null) != 0;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "ComPlatform.h"
+#include "PosixExclusive.h"
 #include "PosixInputDecoder.h"
 #include "PosixTimeouts.h"
 #include "PosixWait.h"
@@ -54,8 +55,10 @@ private:
 class TDevice final : public TPollSource, public std::enable_shared_from_this<TDevice> {
 public:
     // Opens the node of APath exclusively for reading and writing: EBUSY when it is open
-    // already (in this process too), ENOTTY when it is not a terminal, else the errno of the
-    // failing call.
+    // already (in this process too, or plainly by another program), or another program holds
+    // its UUCP lock; ENOTTY when it is not a terminal, else the errno of the failing call. A
+    // failure leaves its reason (SetErrorReason): the holder of a busy device, the group that
+    // may open it, or the system's text.
     static TOsError Open(const std::string& APath, bool AOverlapped,
                          std::shared_ptr<TDevice>& ADevice);
     ~TDevice() override;
@@ -124,7 +127,7 @@ private:
     class TScope;
 
     TDevice(int AFd, bool AOverlapped);
-    TOsError Init();
+    TOsError Init(const std::string& ANode);
 
     // All of these run under FLock.
     TOsError Usable() const;
@@ -169,6 +172,8 @@ private:
     std::condition_variable FUnpolled;
     int FFd;
     const bool FOverlapped;
+    bool FExclusive = false; // TIOCEXCL is set
+    TUucpLock FLockFile;
     bool FClosed = false;
     TOsError FGone = 0;
 

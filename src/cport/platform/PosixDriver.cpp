@@ -91,6 +91,7 @@ TOsError RecordEvent(TPosixDriver& ADriver, const TOverlapped* AOverlapped,
 TOsError TPosixComPlatform::CreateFileW(const std::string& APath, bool AOverlapped,
                                         THandle& AHandle) {
     AHandle = InvalidHandle;
+    ClearErrorReason();
     std::shared_ptr<TDevice> device;
     if (const TOsError error = TDevice::Open(APath, AOverlapped, device)) return error;
     AHandle = FDriver->Add(std::move(device));
@@ -115,6 +116,7 @@ TOsError TPosixComPlatform::GetCommState(THandle AHandle, TDCB& ADcb) {
 }
 
 TOsError TPosixComPlatform::SetCommState(THandle AHandle, const TDCB& ADcb) {
+    ClearErrorReason();
     std::shared_ptr<TDevice> device;
     if (const TOsError error = FDriver->FindDevice(AHandle, device)) return error;
     return device->SetState(ADcb);

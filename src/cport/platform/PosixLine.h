@@ -1,5 +1,5 @@
 // The line settings of a POSIX serial device. Kept apart from the rest of the driver because
-// any rate goes through termios2, whose header clashes with <termios.h>.
+// rates go through termios2, whose header clashes with <termios.h>.
 #pragma once
 
 #include "ComPlatform.h"
@@ -28,9 +28,11 @@ struct TLineSettings {
 // hang-up). Returns the errno of a failing call.
 TOsError MakeRawLine(int AFd);
 
-// Applies ASettings at once. When the device reads back a rate more than 2 % away from the
-// one asked for, the previous settings are restored and the result is EINVAL.
-TOsError ApplyLine(int AFd, const TLineSettings& ASettings);
+// Applies ASettings at once: a rate with a code of its own (B9600 ...) through that code, so
+// that every tool reads it, any other through BOTHER. ATakenRate is the rate the device reads
+// back (0 when it was not read). When that is more than 2 % away from the one asked for, the
+// previous settings are restored and the result is EINVAL.
+TOsError ApplyLine(int AFd, const TLineSettings& ASettings, std::uint32_t& ATakenRate);
 
 // The device's current settings.
 TOsError ReadLine(int AFd, TLineSettings& ASettings);

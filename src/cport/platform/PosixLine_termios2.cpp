@@ -19,6 +19,30 @@ TOsError SetLine(int AFd, const termios2& ALine) {
     return ::ioctl(AFd, TCSETS2, &ALine) == 0 ? 0 : static_cast<TOsError>(errno);
 }
 
+struct TRateCode {
+    std::uint32_t Rate;
+    tcflag_t Code;
+};
+
+// The rates that have a code of their own. Tools that read the speed through the old termios
+// (stty, and every program on glibc's cfgetospeed) see only these; BOTHER shows them 0.
+constexpr TRateCode RateCodes[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+tcflag_t RateCode(std::uint32_t ARate) {
+    for (const TRateCode& code : RateCodes)
+        if (code.Rate == ARate) return code.Code;
+    return BOTHER;
+}
+
 // Kernel drivers read back the rate their clock divisor gives; the kernel itself treats rates
 // within 2 % as the same one.
 bool SameRate(std::uint32_t AWanted, std::uint32_t AGot) {
@@ -46,7 +70,8 @@ TOsError MakeRawLine(int AFd) {
     return ::ioctl(AFd, TCFLSH, TCIFLUSH) == 0 ? 0 : static_cast<TOsError>(errno);
 }
 
-TOsError ApplyLine(int AFd, const TLineSettings& ASettings) {
+TOsError ApplyLine(int AFd, const TLineSettings& ASettings, std::uint32_t& ATakenRate) {
+    ATakenRate = 0;
     termios2 previous{};
     if (const TOsError error = GetLine(AFd, previous)) return error;
     termios2 line = previous;
@@ -73,8 +98,7 @@ TOsError ApplyLine(int AFd, const TLineSettings& ASettings) {
     }
     if (ASettings.StopBits != DcbStopBits::One) line.c_cflag |= CSTOPB;
     if (ASettings.HardwareFlow) line.c_cflag |= CRTSCTS;
-    // BOTHER for every rate: the kernel picks the standard code itself when one matches.
-    line.c_cflag |= BOTHER;
+    line.c_cflag |= RateCode(ASettings.BaudRate);
     line.c_ispeed = ASettings.BaudRate;
     line.c_ospeed = ASettings.BaudRate;
 
@@ -93,6 +117,7 @@ TOsError ApplyLine(int AFd, const TLineSettings& ASettings) {
     if (const TOsError error = SetLine(AFd, line)) return error;
     termios2 taken{};
     if (const TOsError error = GetLine(AFd, taken)) return error;
+    ATakenRate = taken.c_ospeed;
     if (!SameRate(ASettings.BaudRate, taken.c_ospeed)) {
         SetLine(AFd, previous);
         return EINVAL;

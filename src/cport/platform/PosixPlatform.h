@@ -68,6 +68,10 @@ public:
 
     int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) override;
 
+    // From the device itself (PosixPorts.h), so that a path typed by hand is known too.
+    bool DescribeComPort(const std::string& AValueName, const std::string& APort,
+                         std::string& ADescription, std::string& AIdentity) override;
+
 private:
     std::unique_ptr<TPosixDriver> FDriver;
     std::unique_ptr<TPosixStore> FStore;

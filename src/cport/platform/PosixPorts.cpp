@@ -1,5 +1,6 @@
 #include "PosixPorts.h"
 #include "PortPublish.h"
+#include "PosixDevice.h"
 #include "PosixFiles.h"
 #include "PosixText.h"
 
@@ -58,13 +59,25 @@ std::string ReadLink(const std::string& APath) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
+std::string RealPath(const std::string& APath) {
+    char real[PATH_MAX];
+    return realpath(APath.c_str(), real) != nullptr ? std::string(real) : std::string();
+}
+
+// A sysfs attribute's text without the line end and padding around it.
+std::string Attribute(const std::string& APath) {
+    std::string text;
+    if (ReadWholeFile(APath, text) != 0) return {};
+    const std::size_t first = text.find_first_not_of(" \t\n");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
+}
+
 // Whether the device (the real folder of the tty's "device" link) or one of its parents is
 // bound to the generic 8250 platform driver; newer kernels put port devices in between.
-bool IsGeneric8250(const std::string& ATtyFolder) {
-    char real[PATH_MAX];
-    if (realpath((ATtyFolder + "/device").c_str(), real) == nullptr) return false;
-    std::string folder = real;
-    while (folder.size() > 12 && folder.starts_with("/sys/devices")) {
+bool IsGeneric8250(const std::string& ATtyFolder, const std::string& ADevices) {
+    std::string folder = RealPath(ATtyFolder + "/device");
+    while (!ADevices.empty() && folder.size() > ADevices.size() && folder.starts_with(ADevices)) {
         const std::string driver = ReadLink(folder + "/driver");
         if (!driver.empty() && driver.substr(driver.rfind('/') + 1) == "serial8250") return true;
         folder = ParentFolder(folder);
@@ -114,11 +127,97 @@ bool ByName(const TPortEntry& A, const TPortEntry& B) {
     return A.Name < B.Name;
 }
 
+struct TUsbPort {
+    std::string Description;
+    std::string Identity;
+};
+
+// The USB adapter behind the tty ATtyName, found by walking up from its device to the USB
+// device (the folder with idVendor), passing the interface (bInterfaceNumber) on the way.
+TUsbPort UsbPortOf(const TSystemRoots& ARoots, const std::string& ATtyName) {
+    TUsbPort port;
+    const std::string devices = RealPath(ARoots.Sys + "/devices");
+    std::string folder = RealPath(ARoots.Sys + "/class/tty/" + ATtyName + "/device");
+    std::string interface;
+    while (!devices.empty() && folder.size() > devices.size() && folder.starts_with(devices)) {
+        if (interface.empty()) interface = Attribute(folder + "/bInterfaceNumber");
+        const std::string vendor = Attribute(folder + "/idVendor");
+        if (vendor.empty()) {
+            folder = ParentFolder(folder);
+            continue;
+        }
+        const std::string product = Attribute(folder + "/idProduct");
+        const std::string serial = Attribute(folder + "/serial");
+        std::string name = Attribute(folder + "/product");
+        if (name.empty()) name = Attribute(folder + "/manufacturer");
+        if (name.empty()) name = "USB device " + vendor + ":" + product;
+        port.Description = serial.empty() ? name : name + " (" + serial + ")";
+        // Without a serial number two adapters of a kind cannot be told apart.
+        if (!serial.empty()) {
+            port.Identity = vendor + ":" + product + ":" + serial;
+            const std::string interfaces = Attribute(folder + "/bNumInterfaces");
+            if (!interface.empty() && std::strtol(interfaces.c_str(), nullptr, 10) > 1)
+                port.Identity += ":" + interface;
+        }
+        break;
+    }
+    return port;
+}
+
+// The name of the entry of AFolder that leads to ATarget, or empty.
+std::string LinkTo(const std::string& AFolder, const std::string& ATarget) {
+    std::string name;
+    DIR* dir = opendir(AFolder.c_str());
+    if (dir == nullptr) return name;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (candidate == "." || candidate == "..") continue;
+        if (RealPath(AFolder + "/" + candidate) == ATarget) {
+            name = candidate;
+            break;
+        }
+    }
+    closedir(dir);
+    return name;
+}
+
 } // namespace
+
+TSystemRoots CurrentSystemRoots() {
+    TSystemRoots roots;
+    if (const char* sys = std::getenv(SysfsRootVariable); sys != nullptr && sys[0] != '\0') {
+        roots.Sys = sys;
+        roots.SysSet = true;
+    }
+    if (const char* dev = std::getenv(DevRootVariable); dev != nullptr && dev[0] != '\0')
+        roots.Dev = dev;
+    return roots;
+}
+
+void DescribePort(const std::string& APort, std::string& ADescription, std::string& AIdentity) {
+    ADescription.clear();
+    AIdentity.clear();
+    const TSystemRoots roots = CurrentSystemRoots();
+    std::string node = DeviceNodeFor(APort);
+    if (node.starts_with("/dev/")) node = roots.Dev + node.substr(4);
+    const std::string target = RealPath(node);
+    if (target.empty()) return;
+    std::string published;
+    for (const TPortEntry& entry : ListPublishedPorts(CurrentStoreLocations().PortsFolder))
+        if (RealPath(entry.Data) == target) published = entry.Name;
+    const TUsbPort usb = UsbPortOf(roots, target.substr(target.rfind('/') + 1));
+    const std::string byId = LinkTo(roots.Dev + "/serial/by-id", target);
+    ADescription = !published.empty()         ? published
+                   : !usb.Description.empty() ? usb.Description
+                                              : byId;
+    AIdentity = !byId.empty() ? byId : !usb.Identity.empty() ? usb.Identity : published;
+}
 
 std::vector<TPortEntry> ListSystemPorts() {
     std::vector<TPortEntry> ports;
-    const std::string classFolder = "/sys/class/tty";
+    const TSystemRoots roots = CurrentSystemRoots();
+    const std::string classFolder = roots.Sys + "/class/tty";
+    const std::string devices = RealPath(roots.Sys + "/devices");
     DIR* dir = opendir(classFolder.c_str());
     if (dir == nullptr) return ports;
     while (const dirent* entry = readdir(dir)) {
@@ -128,7 +227,7 @@ std::vector<TPortEntry> ListSystemPorts() {
         struct stat st {};
         // Virtual terminals, the console and pseudo-terminals have no device behind them.
         if (lstat((folder + "/device").c_str(), &st) != 0) continue;
-        if (IsGeneric8250(folder) && !ReportsUart("/dev/" + name)) continue;
+        if (IsGeneric8250(folder, devices) && !ReportsUart(roots.Dev + "/" + name)) continue;
         ports.push_back({"/dev/" + name, name});
     }
     closedir(dir);

@@ -114,7 +114,7 @@ TOsError TPosixStore::BuildSerialComm(TKeyRef& ARef) {
             values->push_back({e.Name, TRegValue{RegType::Sz, e.Data}});
     };
     const TStoreLocations places = CurrentStoreLocations();
-    if (!places.Isolated) add(ListSystemPorts());
+    if (!places.Isolated || CurrentSystemRoots().SysSet) add(ListSystemPorts());
     add(ListPublishedPorts(places.PortsFolder));
     if (const TRegKey* stored = tree.Find(ARef.Path))
         values->insert(values->end(), stored->Values.begin(), stored->Values.end());

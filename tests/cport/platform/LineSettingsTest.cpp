@@ -19,12 +19,17 @@ protected:
 };
 
 TEST_F(TLineSettingsTest, StandardAndCustomRatesReachTheDevice) {
-    for (const std::uint32_t rate : {9600u, 250000u, 1234567u, 115200u}) {
+    // A rate with a code of its own is set through it, so that tools reading the old termios
+    // (stty) see it; any other needs BOTHER (CBAUDEX with no other rate bit).
+    const std::pair<std::uint32_t, tcflag_t> rates[] = {
+        {9600, B9600}, {250000, CBAUDEX}, {1234567, CBAUDEX}, {115200, B115200}, {921600, B921600}};
+    for (const auto& [rate, code] : rates) {
         TDCB dcb = Line8N1();
         dcb.BaudRate = rate;
         const TPtyLine line = Apply(dcb);
         EXPECT_EQ(line.OSpeed, rate);
         EXPECT_EQ(line.ISpeed, rate);
+        EXPECT_EQ(line.CFlag & CBAUD, code) << rate;
     }
 }
 

@@ -10,12 +10,18 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace cport {
@@ -23,8 +29,10 @@ namespace {
 
 using test::TPortPeer;
 
-// The port's Open fails with code 1 and AOsCode, and the port stays closed.
-void ExpectRefused(TComPort& APort, int AOsCode) {
+// The port's Open fails with code 1 and AOsCode, and the port stays closed. Returns the
+// error's reason.
+std::string ExpectRefused(TComPort& APort, int AOsCode) {
+    std::string reason;
     try {
         APort.Open();
         ADD_FAILURE() << "opened " << APort.Port();
@@ -33,8 +41,10 @@ void ExpectRefused(TComPort& APort, int AOsCode) {
         EXPECT_EQ(error.WinCode(), AOsCode) << std::strerror(error.WinCode());
         EXPECT_EQ(std::string(error.what()),
                   "COM Port Error: Unable to open com port on " + APort.Port());
+        reason = error.Reason();
     }
     EXPECT_FALSE(APort.Connected());
+    return reason;
 }
 
 // Opens, checks the device works both ways, closes.
@@ -134,7 +144,7 @@ TEST_F(PortFaults, ADeviceThatHasGoneIsRefusedWithEnoent) {
     const std::string gone = other.SlavePath();
     other.CloseMaster(); // the adapter is pulled: its node goes
     Port.SetPort(gone);
-    ExpectRefused(Port, ENOENT);
+    EXPECT_EQ(ExpectRefused(Port, ENOENT), "No such file or directory");
     // A name that was never there fails the same way.
     Port.SetPort("/dev/ttyQuendalNoSuchDevice");
     ExpectRefused(Port, ENOENT);
@@ -165,6 +175,81 @@ TEST_F(PortFaults, APortWhoseDeviceWentFailsItsTransfersOnceAndClosesQuietly) {
     Port.SetEvents({});
     Port.SetPort(next.SlavePath());
     ExpectUsable(Port, next);
+}
+
+TEST_F(PortFaults, AnotherUserOpensThePortOnceItIsClosed) {
+    ExpectUsable(Port, Pty);
+    // TIOCEXCL keeps out whoever lacks CAP_SYS_ADMIN, which root has: the test gives it up.
+    test::TWithoutCapability user(CAP_SYS_ADMIN);
+    const int fd = ::open(Pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(fd, 0) << std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    ExpectUsable(Port, Pty);
+}
+
+TEST_F(PortFaults, AProgramThatOpenedThePortWithoutAnyLockIsRefusedByName) {
+    // The shell itself waits (read is built in), so it is the holder by its own name.
+    TPortPeer peer({"/bin/sh", "-c", "exec 3<>\"$0\" && echo open && read line", Pty.SlavePath()});
+    ASSERT_TRUE(peer.Holds()) << peer.Answer();
+    EXPECT_EQ(ExpectRefused(Port, EBUSY), "in use by sh (PID " + std::to_string(peer.Pid()) + ")");
+}
+
+TEST_F(PortFaults, UucpLocksOfLiveProgramsRefuseAndOthersAreTakenOver) {
+    char folder[] = "/tmp/cport-locks-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    ::setenv("CPORT_LOCK_DIR", folder, 1);
+    const std::string lock =
+        std::string(folder) + "/LCK.." + Pty.SlavePath().substr(Pty.SlavePath().rfind('/') + 1);
+    auto pidText = [](long APid) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%10ld\n", APid);
+        return std::string(text);
+    };
+    auto content = [&] {
+        std::ifstream file(lock);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    TPortPeer live({"/bin/sh", "-c", "echo open && read line"});
+    std::ofstream(lock) << pidText(live.Pid());
+    EXPECT_EQ(ExpectRefused(Port, EBUSY), "in use by sh (PID " + std::to_string(live.Pid()) + ")");
+
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    for (const std::string& text :
+         {pidText(gone), std::string("garbage\n"), std::string(), pidText(::getpid())}) {
+        std::ofstream(lock) << text;
+        ASSERT_NO_THROW(Port.Open()) << text;
+        EXPECT_EQ(content(), pidText(::getpid()));
+        Port.Close();
+        EXPECT_NE(::access(lock.c_str(), F_OK), 0) << "left behind";
+    }
+
+    // A lock folder this user may not write leaves the port unlocked, not closed.
+    ASSERT_EQ(::chmod(folder, 0555), 0);
+    {
+        test::TWithoutCapability user(CAP_DAC_OVERRIDE);
+        ExpectUsable(Port, Pty);
+    }
+    ::unsetenv("CPORT_LOCK_DIR");
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(PortFaults, ADeviceOfAGroupTheUserIsNotInNamesTheGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving the device node away needs root";
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    struct stat slave {};
+    ASSERT_EQ(::stat(Pty.SlavePath().c_str(), &slave), 0);
+    ASSERT_EQ(::chown(Pty.SlavePath().c_str(), 65534, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(Pty.SlavePath().c_str(), 0660), 0);
+    {
+        test::TWithoutCapability user(CAP_DAC_OVERRIDE);
+        EXPECT_EQ(ExpectRefused(Port, EACCES),
+                  "Permission denied: add yourself to the dialout group");
+    }
+    ASSERT_EQ(::chown(Pty.SlavePath().c_str(), slave.st_uid, slave.st_gid), 0);
+    ASSERT_EQ(::chmod(Pty.SlavePath().c_str(), slave.st_mode & 07777), 0);
 }
 
 } // namespace

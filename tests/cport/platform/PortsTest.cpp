@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <pty.h>
 #include <sys/stat.h>
@@ -57,6 +58,8 @@ TEST_F(Ports, PublishedPtysAppearInThePortListUntilUnpublished) {
     EXPECT_TRUE(List().empty()) << "isolated: no system devices";
     ASSERT_EQ(PublishPort("RQ-71 simulator", pty.Path), 0u);
     EXPECT_EQ(List(), std::vector<std::string>{pty.Path});
+    EXPECT_EQ(ListComPortInfo(),
+              (std::vector<TComPortInfo>{{pty.Path, "RQ-71 simulator", "RQ-71 simulator"}}));
     ASSERT_EQ(PublishPort("RQ-71 simulator", pty.Path), 0u) << "publishing again replaces";
     EXPECT_EQ(List().size(), 1u);
     EXPECT_EQ(UnpublishPort("RQ-71 simulator"), 0u);
@@ -133,6 +136,56 @@ TEST_F(Ports, ACorruptMachineStoreFailsTheList) {
         EXPECT_EQ(e.WinCode(), EBADMSG);
     }
     EXPECT_EQ(list, std::vector<std::string>{"kept"});
+}
+
+// A fake /sys and /dev: a pseudo-terminal carries no USB identity.
+TEST_F(Ports, AdaptersAreDescribedAndFoundAgainByTheirIdentity) {
+    namespace fs = std::filesystem;
+    const std::string sys = Folder + "/sys";
+    const std::string dev = Folder + "/dev";
+    auto file = [](const std::string& APath, const std::string& AText) {
+        fs::create_directories(fs::path(APath).parent_path());
+        std::ofstream(APath) << AText << "\n";
+    };
+    // A USB adapter in port AUsb of the hub, its tty ATty, with or without a serial number.
+    auto plugIn = [&](const std::string& ATty, const std::string& AUsb,
+                      const std::string& ASerial) {
+        const std::string usb = sys + "/devices/pci0000:00/usb1/" + AUsb;
+        file(usb + "/idVendor", "0403");
+        file(usb + "/idProduct", "6001");
+        file(usb + "/product", "FT232R USB UART");
+        file(usb + "/bNumInterfaces", " 1");
+        if (!ASerial.empty()) file(usb + "/serial", ASerial);
+        file(usb + "/" + AUsb + ":1.0/bInterfaceNumber", "00");
+        fs::create_directories(usb + "/" + AUsb + ":1.0/" + ATty);
+        fs::create_directories(sys + "/class/tty/" + ATty);
+        fs::create_directory_symlink(usb + "/" + AUsb + ":1.0/" + ATty,
+                                     sys + "/class/tty/" + ATty + "/device");
+        file(dev + "/" + ATty, "");
+    };
+    plugIn("ttyUSB0", "1-1", "A50285BI");
+    plugIn("ttyUSB1", "1-2", "");
+    fs::create_directories(dev + "/serial/by-id");
+    fs::create_symlink("../../ttyUSB1", dev + "/serial/by-id/usb-FTDI_FT232R-if00-port0");
+    ::setenv(SysfsRootVariable, sys.c_str(), 1);
+    ::setenv(DevRootVariable, dev.c_str(), 1);
+
+    const std::vector<TComPortInfo> infos = ListComPortInfo();
+    EXPECT_EQ(infos, (std::vector<TComPortInfo>{
+                         {"ttyUSB0", "FT232R USB UART (A50285BI)", "0403:6001:A50285BI"},
+                         {"ttyUSB1", "FT232R USB UART", "usb-FTDI_FT232R-if00-port0"}}));
+    EXPECT_EQ(List(), (std::vector<std::string>{"ttyUSB0", "ttyUSB1"}));
+    EXPECT_EQ(ComPortIdentity("/dev/ttyUSB0"), "0403:6001:A50285BI");
+
+    // Plugged into another port, the adapter has a new name and the same identity.
+    fs::remove_all(sys + "/class/tty/ttyUSB0");
+    fs::remove(dev + "/ttyUSB0");
+    plugIn("ttyUSB2", "1-3", "A50285BI");
+    EXPECT_EQ(FindComPortByIdentity("0403:6001:A50285BI"), "ttyUSB2");
+    EXPECT_EQ(ComPortIdentity("ttyUSB0"), "") << "gone";
+    EXPECT_EQ(FindComPortByIdentity("0403:6001:gone"), "");
+    ::unsetenv(SysfsRootVariable);
+    ::unsetenv(DevRootVariable);
 }
 
 TEST(SystemPorts, OnlyTtysBackedByADeviceAreListed) {
