@@ -3,6 +3,7 @@
 #include "ComMainForm.h"
 
 #include "MainThread.h"
+#include "QtMainThread.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -119,7 +120,7 @@ TAutomation::TAutomation(TAutomationOptions AOptions)
     : FOptions(std::move(AOptions)) {
     FPreviousReport =
         cport::TMainThread::SetExceptionReport([this](std::exception_ptr AError, cport::TObject*) {
-            Fail(QString::fromStdString(cport::TMainThread::ExceptionMessage(AError)));
+            Fail(QString::fromStdString(cport::ReportText(AError)));
         });
     FLatenessTimer.setTimerType(Qt::PreciseTimer);
     FLatenessTimer.setInterval(TickMs);

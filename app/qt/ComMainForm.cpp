@@ -35,6 +35,7 @@ TForm1::TForm1(QWidget* AParent)
 TForm1::~TForm1() {
     // The port closes while every control still exists, so its close notification finds the
     // button; then nothing of the window is called any more.
+    FReconnectTimer.stop();
     Guarded([this] { ComPort->Close(); });
     ComPort->SetOnAfterOpen(nullptr);
     ComPort->SetOnAfterClose(nullptr);
@@ -78,7 +79,7 @@ void TForm1::CreateControls() {
     NewLine_CB = new QCheckBox(QStringLiteral("Send new line"), this);
     NewLine_CB->setGeometry(8, 264, 89, 17);
     NewLine_CB->setChecked(true);
-    Label1 = new QLabel(QStringLiteral("RQ-71 readings"), this);
+    Label1 = new QLabel(this);
     Label1->setGeometry(40, 272, 152, 13);
 
     QWidget* order[] = {Memo,    Button_Settings, Button_Open, CheckBox1, Button2,     Button4,
@@ -128,6 +129,16 @@ void TForm1::LoadPortDesign() {
     ComPort->SetOnAfterClose([this](TObject*) { ComPortClose(); });
     ComPort->SetOnRxChar([this](TObject*, std::int32_t ACount) { ComPortRxChar(ACount); });
     ComPort->Loaded();
+    FConnection = std::make_unique<TConnection>(*ComPort);
+    FConnection->SetOnChanged([this] { ConnectionChanged(); });
+    FConnection->SetOnPoll([this](bool ATicked) {
+        if (!ATicked) Timer1->stop();
+        CheckBox1->setChecked(ATicked); // its handler starts the timer on an open port
+    });
+    FReconnectTimer.setInterval(1000);
+    connect(&FReconnectTimer, &QTimer::timeout, this,
+            [this] { Guarded([this] { FConnection->Tick(); }); });
+    ConnectionChanged();
 }
 
 void TForm1::Guarded(const std::function<void()>& AHandler) {
@@ -280,17 +291,13 @@ void TForm1::OfferRecovery() {
 }
 
 void TForm1::Button_OpenClick() {
-    if (!ComPort->Connected()) {
-        ComPort->Open();
-        return;
-    }
-    Timer1->stop();
-    CheckBox1->setChecked(false);
-    ComPort->Close();
+    // Opens, closes (the poll stopping first), or stops looking for a device that went away.
+    FConnection->Toggle();
 }
 
 void TForm1::Button_SettingsClick() {
     ComPort->ShowSetupDialog();
+    FConnection->SettingsChanged();
 }
 
 void TForm1::Button_SendClick() {
@@ -312,10 +319,22 @@ void TForm1::ComPortOpen() {
     // The times of lines count from here on the monotonic clock.
     FLog.AnchorClock();
     Button_Open->setText(QStringLiteral("Close"));
+    FConnection->AfterOpen();
 }
 
 void TForm1::ComPortClose() {
     if (Button_Open != nullptr) Button_Open->setText(QStringLiteral("Open"));
+    FConnection->AfterClose(CheckBox1->isChecked());
+}
+
+void TForm1::ConnectionChanged() {
+    Label1->setText(QString::fromStdString(FConnection->StatusText()));
+    // Looks for the device once a second while it is gone; otherwise the timer sleeps.
+    if (FConnection->State() == TConnection::TState::Reconnecting) {
+        if (!FReconnectTimer.isActive()) FReconnectTimer.start();
+    } else {
+        FReconnectTimer.stop();
+    }
 }
 
 void TForm1::ComPortRxChar(std::int32_t ACount) {

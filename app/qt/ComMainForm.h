@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CPort.h"
+#include "Connection.h"
 #include "Log.h"
 #include "PortDesign.h"
 #include "ViewSettings.h"
@@ -100,6 +101,8 @@ private:
     // One of the window's fixed messages, with the file and the system's reason below it.
     void ShowFailure(const char* AMessage, const TLogTask& ATask);
     void LogChanged();
+    // Shows the connection's state in the bottom line.
+    void ConnectionChanged();
 
     // Owns the port, as the form owns its components.
     cport::TComponent FComponents{nullptr};
@@ -107,6 +110,9 @@ private:
     TLog FLog;
     TViewSettings FView;
     std::unique_ptr<TChartWindow> FChart;
+    // The port's connection: the user's Open/Close and the search for a device that went away.
+    std::unique_ptr<TConnection> FConnection;
+    QTimer FReconnectTimer;
     // Writes what waits for the journal, while something does.
     QTimer FJournalTimer;
     // Declared after the log: they end before it does.

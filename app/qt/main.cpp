@@ -1,6 +1,7 @@
 // quendal: the RQ-71 data logger.
 #include "Automation.h"
 #include "ComMainForm.h"
+#include "Recorder.h"
 #include "QtMainThread.h"
 #include "Unit9.h"
 
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <optional>
 
@@ -18,6 +20,8 @@ const char* const Version = "1.0.2";
 
 void PrintHelp() {
     std::printf("Usage: quendal [--help] [--version]\n"
+                "       quendal --record PORT [--baud N] [--poll] [--timestamps] [--output FILE]\n"
+                "                             [--rotate-size MB | --rotate-daily]\n"
                 "       quendal --automate PORT SECONDS LOGFILE [--no-poll] [--rss-every SECONDS]\n"
                 "Logs the readings of a Tessivo RQ-71 that is connected to a serial port.\n"
                 "Choose the port in Settings, then Open; tick Poll to ask the device for a\n"
@@ -27,6 +31,14 @@ void PrintHelp() {
                 "$XDG_STATE_HOME/quendal (~/.local/state/quendal); a log that was not ended\n"
                 "cleanly is offered back at the next start. The journals are kept up to\n"
                 "QUENDAL_JOURNAL_LIMIT_MB megabytes together (1024 when unset).\n"
+                "\n"
+                "--record logs PORT without a display: with the stored port settings (--baud N\n"
+                "for another rate), polling with --poll, each line's time and a tab first with\n"
+                "--timestamps, to FILE (else to a file of its own in the journal folder), a\n"
+                "new file when it reaches MB megabytes or each day (the file names then get\n"
+                "the time they began). It reopens the device after it went away, prints a\n"
+                "status line a minute to standard error and ends on SIGINT or SIGTERM (exit\n"
+                "code 0); a port or file it cannot open gives exit code 1, wrong arguments 2.\n"
                 "\n"
                 "--automate drives the window by itself, for soak tests and benchmarks: it opens\n"
                 "PORT, ticks Poll (unless --no-poll), logs for SECONDS, unticks Poll, closes the\n"
@@ -49,6 +61,16 @@ int main(int argc, char** argv) {
             std::printf("quendal %s\n", Version);
             return 0;
         }
+    }
+    // Without a display: no GUI at all.
+    if (quendal::WantsRecorder(argc, argv)) {
+        quendal::TRecorderOptions options;
+        std::string error;
+        if (!quendal::ParseRecorder(argc, argv, options, error)) {
+            std::fprintf(stderr, "quendal: %s (see --help)\n", error.c_str());
+            return 2;
+        }
+        return quendal::RunRecorder(options, std::cerr);
     }
     QApplication application(argc, argv);
     // Read after Qt has taken its own arguments (-platform and the like).

@@ -100,13 +100,24 @@ void InstallQtMainThread() {
     Wake(*target);
 }
 
+std::string ReportText(std::exception_ptr AError) {
+    std::string text = TMainThread::ExceptionMessage(AError);
+    try {
+        std::rethrow_exception(AError);
+    } catch (const EComPort& e) {
+        if (!e.Reason().empty()) text += "\n" + e.Reason();
+    } catch (...) {
+    }
+    return text;
+}
+
 void QtExceptionReport(std::exception_ptr AError, TObject* /*ASender*/) {
     if (!TMainThread::IsCurrent()) {
         // Only the GUI thread may show a window.
         TMainThread::QueueException(AError);
         return;
     }
-    const std::string message = TMainThread::ExceptionMessage(AError);
+    const std::string message = ReportText(AError);
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         std::fprintf(stderr, "%s\n", message.c_str());
         return;
