@@ -77,9 +77,11 @@ void TConnection::Toggle() {
 }
 
 void TConnection::AfterOpen() {
+    const bool reconnected = FState == TState::Reconnecting;
     FState = TState::Open;
     FOpenedName = FPort.Port();
     FIdentity = FDevices.IdentityOf ? FDevices.IdentityOf(FOpenedName) : std::string();
+    if (reconnected && FOnReconnected) FOnReconnected();
     if (FPollAgain) {
         FPollAgain = false;
         if (FOnPoll) FOnPoll(true);

@@ -33,6 +33,10 @@ public:
     void SetOnChanged(std::function<void()> AChanged) { FOnChanged = std::move(AChanged); }
     // Called to tick (true) or untick (false) the Poll box.
     void SetOnPoll(std::function<void(bool)> APoll) { FOnPoll = std::move(APoll); }
+    // Called when the device came back and is open again.
+    void SetOnReconnected(std::function<void()> AReconnected) {
+        FOnReconnected = std::move(AReconnected);
+    }
 
     TState State() const { return FState; }
     // "closed", the port and its line settings ("ttyUSB0 9600 8N1"), or "device gone,
@@ -63,6 +67,7 @@ private:
     bool FClosing = false; // the user's Close is under way
     std::function<void()> FOnChanged;
     std::function<void(bool)> FOnPoll;
+    std::function<void()> FOnReconnected;
 };
 
 } // namespace quendal

@@ -55,6 +55,14 @@ void TLog::PollLineFeed() {
     Changed();
 }
 
+void TLog::EndLine() {
+    if (FStore->AtLineStart()) return;
+    const TArrival arrival{false, "\r\n", Now()};
+    Apply(*FStore, arrival);
+    if (FLoading) FArrivedWhileLoading.push_back(arrival);
+    Changed();
+}
+
 void TLog::Replace(std::unique_ptr<TLogStore> AStore) {
     FStore = std::move(AStore);
     ++FGeneration;

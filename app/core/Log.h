@@ -50,6 +50,9 @@ public:
     // The line feed that each poll adds: a line break where a line begins, nothing in the
     // middle of a line.
     void PollLineFeed();
+    // Ends a line that a device left unfinished when it went away, so that the first line after
+    // it comes back starts a line of its own.
+    void EndLine();
     // Starts a new, empty log; the old journal is kept.
     void Clear();
 

@@ -221,6 +221,10 @@ void TRecordFile::PollLineFeed(std::int64_t AStamp) {
     if (FAtLineStart) Put("\r\n", AStamp);
 }
 
+void TRecordFile::EndLine(std::int64_t AStamp) {
+    if (!FAtLineStart) Put("\r\n", AStamp);
+}
+
 void TRecordFile::Service(std::int64_t ANow) {
     FJournal->Retry();
     RotateIfDue(ANow);
@@ -278,6 +282,7 @@ int RunRecorder(const TRecorderOptions& AOptions, std::ostream& AErr) {
         }
     }
     TConnection connection(port);
+    connection.SetOnReconnected([&] { file.EndLine(clock.Now()); });
     bool writeFailed = false;
     port.SetOnAfterOpen([&](TObject*) {
         clock.Anchor();

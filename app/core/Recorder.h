@@ -48,6 +48,8 @@ public:
     void Append(std::string_view AText, std::int64_t AStamp);
     // A poll's line feed: a line break where a line begins, as in the window.
     void PollLineFeed(std::int64_t AStamp);
+    // Ends a line that a device left unfinished when it went away.
+    void EndLine(std::int64_t AStamp);
     // Retries what waits in memory, and starts a new file when the day has changed.
     void Service(std::int64_t ANow);
 

@@ -131,13 +131,15 @@ void TForm1::LoadPortDesign() {
     ComPort->Loaded();
     FConnection = std::make_unique<TConnection>(*ComPort);
     FConnection->SetOnChanged([this] { ConnectionChanged(); });
+    FConnection->SetOnReconnected([this] { FLog.EndLine(); });
     FConnection->SetOnPoll([this](bool ATicked) {
         if (!ATicked) Timer1->stop();
         CheckBox1->setChecked(ATicked); // its handler starts the timer on an open port
     });
-    FReconnectTimer.setInterval(1000);
-    connect(&FReconnectTimer, &QTimer::timeout, this,
-            [this] { Guarded([this] { FConnection->Tick(); }); });
+    connect(&FReconnectTimer, &QTimer::timeout, this, [this] {
+        FReconnectTimer.setInterval(1000);
+        Guarded([this] { FConnection->Tick(); });
+    });
     ConnectionChanged();
 }
 
@@ -305,11 +307,12 @@ void TForm1::Button_SendClick() {
     if (NewLine_CB->isChecked()) text += QStringLiteral("\r\n");
     try {
         ComPort->WriteStr(LogTextToBytes(text));
-    } catch (...) {
-        // A device that cannot be written (an adapter pulled out) would fail every tick: the
-        // poll stops, so the error is shown once.
+    } catch (const EComPort& e) {
+        // A device that cannot be written would fail every tick: the poll stops, so the error
+        // is shown once. One that went away closes the port next, and the poll comes back
+        // with the device: the box stays as the user left it until then.
         Timer1->stop();
-        CheckBox1->setChecked(false);
+        if (!IsDeviceGoneError(static_cast<TOsError>(e.WinCode()))) CheckBox1->setChecked(false);
         throw;
     }
     FLog.PollLineFeed();
@@ -329,9 +332,10 @@ void TForm1::ComPortClose() {
 
 void TForm1::ConnectionChanged() {
     Label1->setText(QString::fromStdString(FConnection->StatusText()));
-    // Looks for the device once a second while it is gone; otherwise the timer sleeps.
+    // Looks for the device a moment after it went (a quick replug), then once a second while
+    // it is gone; otherwise the timer sleeps.
     if (FConnection->State() == TConnection::TState::Reconnecting) {
-        if (!FReconnectTimer.isActive()) FReconnectTimer.start();
+        if (!FReconnectTimer.isActive()) FReconnectTimer.start(250);
     } else {
         FReconnectTimer.stop();
     }

@@ -60,6 +60,7 @@ void Usage(FILE* AOut) {
         "                         again) on a new terminal under the same name in the port\n"
         "                         list; prints \"hung up\", then each new path on its own line\n"
         "  --down-for S           how long each of those hang-ups lasts (default 1)\n"
+        "SIGUSR1 pulls the device at once; it comes back after --down-for.\n"
         "  --seed N               fixed seed: the same readings every run\n"
         "  --name NAME            the name in the port list (default \"RQ-71 simulator <pid>\")\n"
         "  --no-publish           do not list the terminal in the port list\n"
@@ -175,7 +176,16 @@ public:
                 std::perror("rq71sim: poll");
                 return 1;
             }
-            if (fds[1].revents & POLLIN) return 0;
+            if (fds[1].revents & POLLIN) {
+                signalfd_siginfo signal{};
+                if (::read(FSignals, &signal, sizeof signal) == sizeof signal &&
+                    signal.ssi_signo == SIGUSR1) {
+                    // Pulled by hand: back after --down-for, on a new terminal.
+                    if (FMaster >= 0) HangUp(TClock::now());
+                    continue;
+                }
+                return 0;
+            }
             const TClock::time_point now = TClock::now();
             if (FOptions.HangUpAfter > 0 && now - FSince >= Seconds(FOptions.HangUpAfter)) {
                 Say("hung up");
@@ -220,6 +230,7 @@ private:
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
         sigaddset(&signals, SIGHUP);
+        sigaddset(&signals, SIGUSR1);
         ::sigprocmask(SIG_BLOCK, &signals, nullptr);
         FSignals = ::signalfd(-1, &signals, SFD_CLOEXEC);
         return OpenTerminal();
