@@ -337,17 +337,18 @@ std::tm LocalTime(std::time_t ATime) {
 
 namespace {
 std::function<void()> StopHandler;
+
+// The console calls this on a thread of its own; a named WINAPI function
+// because 32-bit Windows wants stdcall here.
+BOOL WINAPI OnConsoleStop(DWORD) {
+    if (StopHandler) StopHandler();
+    return TRUE;
+}
 } // namespace
 
 void OnStopSignal(std::function<void()> AStop) {
     StopHandler = std::move(AStop);
-    // The console calls this on a thread of its own.
-    SetConsoleCtrlHandler(
-        [](DWORD) -> BOOL {
-            if (StopHandler) StopHandler();
-            return TRUE;
-        },
-        TRUE);
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 }
 
 } // namespace files
