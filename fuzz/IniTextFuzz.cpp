@@ -5,8 +5,8 @@
 // section's lines and the section's other lines as they read; an edit repeated changes
 // nothing more; removing a line or section never touches another section.
 #include "FuzzCheck.h"
-#include "IniText.h"
-#include "PosixText.h"
+#include "platform/posix/Text.h"
+#include "platform/posix/store/IniText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

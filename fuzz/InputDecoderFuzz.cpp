@@ -3,9 +3,9 @@
 // Properties: no call outputs more bytes than it got; decoding the input at once, in two
 // chunks split at the chosen point, byte by byte, and in place all give the same bytes,
 // errors, events and mark count; and all agree with a plain byte-at-a-time model.
-#include "ComPlatform.h"
 #include "FuzzCheck.h"
-#include "PosixInputDecoder.h"
+#include "platform/ComPlatform.h"
+#include "platform/posix/InputDecoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // that parses, written back and read again, is the same store, and its text is then a fixed
 // point; every key path the reader accepted is a valid one.
 #include "FuzzCheck.h"
-#include "RegFile.h"
+#include "platform/posix/store/RegFile.h"
 
 #include <cstddef>
 #include <cstdint>

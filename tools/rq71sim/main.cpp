@@ -3,8 +3,8 @@
 // (CR LF) with one reading; optionally it streams readings on its own, mixes NUL bytes in, or
 // hangs up after a while as a pulled adapter would, once or again and again, coming back on a
 // new terminal under the same published name.
+#include "PortPublish.h"
 #include "Rq71Device.h"
-#include "platform/PortPublish.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/IniText.h"
+#include "platform/posix/store/IniText.h"
 
 #include <gtest/gtest.h>
 

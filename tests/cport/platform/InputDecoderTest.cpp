@@ -1,4 +1,4 @@
-#include "platform/PosixInputDecoder.h"
+#include "platform/posix/InputDecoder.h"
 
 #include "platform/ComPlatform.h"
 

@@ -1,4 +1,4 @@
-#include "platform/PosixInterruptibleThread.h"
+#include "platform/posix/InterruptibleThread.h"
 
 #include <gtest/gtest.h>
 

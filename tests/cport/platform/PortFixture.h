@@ -3,7 +3,7 @@
 #pragma once
 
 #include "PtyPair.h"
-#include "platform/PosixPlatform.h"
+#include "platform/posix/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "TempStore.h"
 
-#include "platform/PortPublish.h"
-#include "platform/PosixPorts.h"
+#include "PortPublish.h"
+#include "platform/posix/Ports.h"
 
 #include <cerrno>
 #include <cstdio>

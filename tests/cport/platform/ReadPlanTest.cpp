@@ -1,4 +1,4 @@
-#include "platform/PosixTimeouts.h"
+#include "platform/posix/Timeouts.h"
 
 #include <gtest/gtest.h>
 

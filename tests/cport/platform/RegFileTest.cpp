@@ -1,4 +1,4 @@
-#include "platform/RegFile.h"
+#include "platform/posix/store/RegFile.h"
 
 #include <gtest/gtest.h>
 

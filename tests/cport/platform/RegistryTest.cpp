@@ -1,6 +1,6 @@
 #include "TempStore.h"
 
-#include "platform/RegFile.h"
+#include "platform/posix/store/RegFile.h"
 
 #include <cerrno>
 #include <fstream>

@@ -1,7 +1,7 @@
 // Several processes on one store: concurrent writers and writers killed mid-write.
 #include "TempStore.h"
 
-#include "platform/RegFile.h"
+#include "platform/posix/store/RegFile.h"
 
 #include <cerrno>
 #include <chrono>

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "CPort.h"
-#include "platform/PosixFiles.h"
-#include "platform/PosixPlatform.h"
+#include "platform/posix/Platform.h"
+#include "platform/posix/store/Files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Uses every installed header of the Qt part and the component, so that a header missing from
 // the installed tree or a library missing from the link fails the build. It is built, not run.
 #include <cport/CPortSetup.h>
+#include <cport/PortPublish.h>
 #include <cport/QtMainThread.h>
-#include <cport/platform/PortPublish.h>
 
 #include <QApplication>
 

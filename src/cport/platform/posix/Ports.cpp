@@ -1,8 +1,8 @@
-#include "PosixPorts.h"
+#include "Ports.h"
+#include "Device.h"
 #include "PortPublish.h"
-#include "PosixDevice.h"
-#include "PosixFiles.h"
-#include "PosixText.h"
+#include "Text.h"
+#include "platform/posix/store/Files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,10 +1,10 @@
-#include "PosixStore.h"
+#include "Store.h"
 
+#include "Files.h"
 #include "IniText.h"
-#include "PosixFiles.h"
-#include "PosixPlatform.h"
-#include "PosixPorts.h"
-#include "PosixText.h"
+#include "platform/posix/Platform.h"
+#include "platform/posix/Ports.h"
+#include "platform/posix/Text.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "PosixExclusive.h"
+#include "Exclusive.h"
 
-#include "PosixFiles.h"
+#include "platform/posix/store/Files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // rates go through termios2, whose header clashes with <termios.h>.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <cstdint>
 

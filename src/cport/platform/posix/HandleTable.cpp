@@ -1,8 +1,8 @@
-#include "PosixDriver.h"
+#include "HandleTable.h"
 
-#include "PosixDevice.h"
-#include "PosixPlatform.h"
-#include "PosixWait.h"
+#include "Device.h"
+#include "Events.h"
+#include "Platform.h"
 
 #include <cerrno>
 #include <ctime>

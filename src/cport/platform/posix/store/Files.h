@@ -2,7 +2,7 @@
 // replacement and the locks that serialise read-modify-write cycles between processes.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <string>
 #include <string_view>

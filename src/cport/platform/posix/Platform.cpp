@@ -1,7 +1,7 @@
-#include "PosixDriver.h"
-#include "PosixPlatform.h"
-#include "PosixPorts.h"
-#include "PosixStore.h"
+#include "Platform.h"
+#include "HandleTable.h"
+#include "Ports.h"
+#include "platform/posix/store/Store.h"
 
 #include <array>
 #include <cerrno>

@@ -1,9 +1,9 @@
 // The POSIX implementation of the platform layer. Its operations are spread over files by
-// concern: PosixDriver.cpp (devices, events, waits, threads) and PosixStore.cpp (registry,
+// concern: HandleTable.cpp (devices, events, waits, threads) and store/Store.cpp (registry,
 // profile files, text comparison); each keeps its state behind its own pointer.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <memory>
 
@@ -68,7 +68,7 @@ public:
 
     int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) override;
 
-    // From the device itself (PosixPorts.h), so that a path typed by hand is known too.
+    // From the device itself (Ports.h), so that a path typed by hand is known too.
     bool DescribeComPort(const std::string& AValueName, const std::string& APort,
                          std::string& ADescription, std::string& AIdentity) override;
 

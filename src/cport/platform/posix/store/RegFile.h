@@ -11,7 +11,7 @@
 // entries ("[-key]", "name"=-) are not accepted.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "PosixInterruptibleThread.h"
+#include "InterruptibleThread.h"
 
 #include <chrono>
 #include <csignal>

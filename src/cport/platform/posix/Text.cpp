@@ -1,4 +1,4 @@
-#include "PosixText.h"
+#include "Text.h"
 
 #include <clocale>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // have for a Windows serial driver. Pure: the POSIX driver runs its pending transfers by it.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,8 +1,8 @@
-#include "PosixDevice.h"
+#include "Device.h"
 
-#include "PosixExclusive.h"
-#include "PosixInterruptibleThread.h"
-#include "PosixLine.h"
+#include "Exclusive.h"
+#include "InterruptibleThread.h"
+#include "Termios2.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -979,7 +979,7 @@ TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
     AErrors = FErrors;
     FErrors = 0;
     if (AStat == nullptr) return 0;
-    // A gone device reports rather than fails (see PosixDriver.h): nothing can be read from
+    // A gone device reports rather than fails (see HandleTable.h): nothing can be read from
     // its queue any more, nothing is sent, nothing held.
     if (FGone != 0) {
         *AStat = TComStat{};

@@ -1,6 +1,6 @@
 #include "RegFile.h"
 
-#include "PosixText.h"
+#include "platform/posix/Text.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "PosixFiles.h"
+#include "Files.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "IniText.h"
 
-#include "PosixText.h"
+#include "platform/posix/Text.h"
 
 #include <deque>
 #include <vector>

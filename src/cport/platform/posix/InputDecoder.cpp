@@ -1,6 +1,6 @@
-#include "PosixInputDecoder.h"
+#include "InputDecoder.h"
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The device, event and wait half of the POSIX platform layer: the handle table behind
-// TPosixComPlatform's serial, event and thread operations (PosixDevice.h has the devices,
-// PosixWait.h the events and waits).
+// TPosixComPlatform's serial, event and thread operations (Device.h has the devices,
+// Events.h the events and waits).
 //
 // Error codes. Success is 0. A failure carries the errno value of the failing call, or one
 // chosen to say what Windows would report:
@@ -27,7 +27,7 @@
 // a wait.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <memory>
 #include <mutex>

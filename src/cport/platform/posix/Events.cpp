@@ -1,4 +1,4 @@
-#include "PosixWait.h"
+#include "Events.h"
 
 #include <algorithm>
 #include <cerrno>

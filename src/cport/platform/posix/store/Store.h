@@ -5,7 +5,7 @@
 // sharing a store see each other's changes; every change is a read-modify-write under an
 // exclusive lock on a lock file beside the store, written through an atomic replacement. A
 // store that cannot be parsed fails every operation that reads it with EBADMSG; the next change
-// first keeps it aside (PosixFiles.h: KeepAsideFile) and starts from an empty store. Creating a
+// first keeps it aside (Files.h: KeepAsideFile) and starts from an empty store. Creating a
 // key in such a store hands out the handle without creating anything, so the failure shows at
 // the first read or the creation happens with the first write.
 //
@@ -16,8 +16,8 @@
 // Key handles are numbers of this object's own, valid in every thread until closed.
 #pragma once
 
-#include "ComPlatform.h"
 #include "RegFile.h"
+#include "platform/ComPlatform.h"
 
 #include <map>
 #include <memory>

@@ -4,17 +4,17 @@
 // There is no driver thread. An operation first pumps the device under its lock (unless
 // what it needs is there already): reads what fits into the input queue, decodes it, writes
 // pending output, expires deadlines, completes operations and sets their events. Threads waiting
-// for the completion event of a pending operation poll the device too (see PosixWait.h), so a
+// for the completion event of a pending operation poll the device too (see Events.h), so a
 // pending operation makes progress exactly when someone waits for it or calls into the device, and
 // an idle device wakes nobody. The one thread of its own is the modem line watcher, started only
 // for a device with modem lines whose event mask asks for line changes.
 #pragma once
 
-#include "ComPlatform.h"
-#include "PosixExclusive.h"
-#include "PosixInputDecoder.h"
-#include "PosixTimeouts.h"
-#include "PosixWait.h"
+#include "Events.h"
+#include "Exclusive.h"
+#include "InputDecoder.h"
+#include "Timeouts.h"
+#include "platform/ComPlatform.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -64,7 +64,7 @@ public:
     ~TDevice() override;
 
     // The operations below have the meaning of the Windows call of the same purpose (see
-    // TComPlatform); PosixDriver.h lists their error codes. On a gone device all fail with
+    // TComPlatform); HandleTable.h lists their error codes. On a gone device all fail with
     // EIO but Outcome and Close.
 
     // Sizes the input queue (1 byte to 64 MiB); the output size is only checked, since

@@ -4,7 +4,7 @@
 // honour.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // The Windows implementation of the platform layer: each operation is the real call.
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -1,4 +1,4 @@
-#include "PosixLine.h"
+#include "Termios2.h"
 
 // termios2 (any rate through BOTHER) lives in the kernel's header, which clashes with
 // <termios.h>: this file includes no other terminal header.

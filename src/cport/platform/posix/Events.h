@@ -14,7 +14,7 @@
 // closed device), so that no change is lost between preparing a wait and polling.
 #pragma once
 
-#include "ComPlatform.h"
+#include "platform/ComPlatform.h"
 
 #include <chrono>
 #include <cstdint>

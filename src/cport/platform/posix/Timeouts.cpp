@@ -1,4 +1,4 @@
-#include "PosixTimeouts.h"
+#include "Timeouts.h"
 
 namespace cport {
 
