@@ -22,22 +22,33 @@ static_assert(offsetof(TOverlapped, InternalHigh) == offsetof(OVERLAPPED, Intern
 static_assert(offsetof(TOverlapped, hEvent) == offsetof(OVERLAPPED, hEvent));
 static_assert(sizeof(TDCB) == sizeof(DCB));
 
-HANDLE H(THandle AHandle) { return reinterpret_cast<HANDLE>(AHandle); }
-HKEY K(THKey AKey) { return reinterpret_cast<HKEY>(AKey); }
-LPOVERLAPPED O(TOverlapped* AOverlapped) { return reinterpret_cast<LPOVERLAPPED>(AOverlapped); }
+HANDLE H(THandle AHandle) {
+    return reinterpret_cast<HANDLE>(AHandle);
+}
+HKEY K(THKey AKey) {
+    return reinterpret_cast<HKEY>(AKey);
+}
+LPOVERLAPPED O(TOverlapped* AOverlapped) {
+    return reinterpret_cast<LPOVERLAPPED>(AOverlapped);
+}
 
-TOsError LastError() { return ::GetLastError(); }
-TOsError Result(BOOL AOk) { return AOk ? ERROR_SUCCESS : ::GetLastError(); }
+TOsError LastError() {
+    return ::GetLastError();
+}
+TOsError Result(BOOL AOk) {
+    return AOk ? ERROR_SUCCESS : ::GetLastError();
+}
 
 // INVALID_HANDLE_VALUE is also the pseudo handle of the current process, which the waits would
 // accept and never see signalled: no call is made with it.
-bool Invalid(THandle AHandle) { return AHandle == InvalidHandle || AHandle == 0; }
+bool Invalid(THandle AHandle) {
+    return AHandle == InvalidHandle || AHandle == 0;
+}
 
 std::wstring Wide(const std::string& AText) {
-    if (AText.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, AText.data(),
-                                             static_cast<int>(AText.size()), nullptr, 0);
+    if (AText.empty()) return {};
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), wide.data(),
                           length);
@@ -45,8 +56,7 @@ std::wstring Wide(const std::string& AText) {
 }
 
 std::string Utf8(const wchar_t* AText, std::size_t ALength) {
-    if (ALength == 0)
-        return {};
+    if (ALength == 0) return {};
     const int length = ::WideCharToMultiByte(CP_UTF8, 0, AText, static_cast<int>(ALength), nullptr,
                                              0, nullptr, nullptr);
     std::string text(static_cast<std::size_t>(length), '\0');
@@ -150,41 +160,34 @@ public:
     }
 
     TOsError CloseHandle(THandle AHandle) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::CloseHandle(H(AHandle)));
     }
 
     TOsError SetupComm(THandle AHandle, std::uint32_t AInQueue, std::uint32_t AOutQueue) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::SetupComm(H(AHandle), AInQueue, AOutQueue));
     }
 
     TOsError GetCommState(THandle AHandle, TDCB& ADcb) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DCB dcb{};
         dcb.DCBlength = sizeof(DCB);
-        if (!::GetCommState(H(AHandle), &dcb))
-            return LastError();
+        if (!::GetCommState(H(AHandle), &dcb)) return LastError();
         ADcb = FromDcb(dcb);
         return ERROR_SUCCESS;
     }
 
     TOsError SetCommState(THandle AHandle, const TDCB& ADcb) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DCB dcb = ToDcb(ADcb);
         return Result(::SetCommState(H(AHandle), &dcb));
     }
 
     TOsError GetCommTimeouts(THandle AHandle, TCommTimeouts& ATimeouts) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         COMMTIMEOUTS t{};
-        if (!::GetCommTimeouts(H(AHandle), &t))
-            return LastError();
+        if (!::GetCommTimeouts(H(AHandle), &t)) return LastError();
         ATimeouts = {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                      t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                      t.WriteTotalTimeoutConstant};
@@ -192,8 +195,7 @@ public:
     }
 
     TOsError SetCommTimeouts(THandle AHandle, const TCommTimeouts& ATimeouts) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         COMMTIMEOUTS t{ATimeouts.ReadIntervalTimeout, ATimeouts.ReadTotalTimeoutMultiplier,
                        ATimeouts.ReadTotalTimeoutConstant, ATimeouts.WriteTotalTimeoutMultiplier,
                        ATimeouts.WriteTotalTimeoutConstant};
@@ -201,25 +203,21 @@ public:
     }
 
     TOsError GetCommMask(THandle AHandle, std::uint32_t& AMask) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DWORD mask = 0;
-        if (!::GetCommMask(H(AHandle), &mask))
-            return LastError();
+        if (!::GetCommMask(H(AHandle), &mask)) return LastError();
         AMask = mask;
         return ERROR_SUCCESS;
     }
 
     TOsError SetCommMask(THandle AHandle, std::uint32_t AMask) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::SetCommMask(H(AHandle), AMask));
     }
 
     TOsError WaitCommEvent(THandle AHandle, std::uint32_t* AEvtMask,
                            TOverlapped* AOverlapped) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
         return Result(
             ::WaitCommEvent(H(AHandle), reinterpret_cast<LPDWORD>(AEvtMask), O(AOverlapped)));
@@ -227,25 +225,21 @@ public:
 
     TOsError ReadFile(THandle AHandle, void* ABuffer, std::uint32_t ACount,
                       std::uint32_t* ATransferred, TOverlapped* AOverlapped) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DWORD transferred = 0;
         const BOOL ok = ::ReadFile(H(AHandle), ABuffer, ACount, &transferred, O(AOverlapped));
         const TOsError error = ok ? ERROR_SUCCESS : LastError();
-        if (ATransferred != nullptr)
-            *ATransferred = transferred;
+        if (ATransferred != nullptr) *ATransferred = transferred;
         return error;
     }
 
     TOsError WriteFile(THandle AHandle, const void* ABuffer, std::uint32_t ACount,
                        std::uint32_t* ATransferred, TOverlapped* AOverlapped) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DWORD transferred = 0;
         const BOOL ok = ::WriteFile(H(AHandle), ABuffer, ACount, &transferred, O(AOverlapped));
         const TOsError error = ok ? ERROR_SUCCESS : LastError();
-        if (ATransferred != nullptr)
-            *ATransferred = transferred;
+        if (ATransferred != nullptr) *ATransferred = transferred;
         return error;
     }
 
@@ -253,8 +247,7 @@ public:
                                  std::uint32_t& ATransferred, bool AWait) override {
         // With the record's event the call never waits on the handle itself, so a completed
         // record reads as such even after the device was closed.
-        if (Invalid(AHandle) && AOverlapped->hEvent == 0)
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle) && AOverlapped->hEvent == 0) return ERROR_INVALID_HANDLE;
         DWORD transferred = 0;
         const BOOL ok = ::GetOverlappedResult(H(AHandle), O(AOverlapped), &transferred, AWait);
         const TOsError error = ok ? ERROR_SUCCESS : LastError();
@@ -263,12 +256,10 @@ public:
     }
 
     TOsError ClearCommError(THandle AHandle, std::uint32_t& AErrors, TComStat* AStat) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DWORD errors = 0;
         COMSTAT stat{};
-        if (!::ClearCommError(H(AHandle), &errors, &stat))
-            return LastError();
+        if (!::ClearCommError(H(AHandle), &errors, &stat)) return LastError();
         AErrors = errors;
         if (AStat != nullptr) {
             std::uint32_t flags = 0;
@@ -287,36 +278,30 @@ public:
     }
 
     TOsError PurgeComm(THandle AHandle, std::uint32_t AFlags) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::PurgeComm(H(AHandle), AFlags));
     }
 
     TOsError EscapeCommFunction(THandle AHandle, std::uint32_t AFunction) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::EscapeCommFunction(H(AHandle), AFunction));
     }
 
     TOsError GetCommModemStatus(THandle AHandle, std::uint32_t& AStatus) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         DWORD status = 0;
-        if (!::GetCommModemStatus(H(AHandle), &status))
-            return LastError();
+        if (!::GetCommModemStatus(H(AHandle), &status)) return LastError();
         AStatus = status;
         return ERROR_SUCCESS;
     }
 
     TOsError TransmitCommChar(THandle AHandle, char AChar) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::TransmitCommChar(H(AHandle), AChar));
     }
 
     TOsError CancelIoEx(THandle AHandle, TOverlapped* AOverlapped) override {
-        if (Invalid(AHandle))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AHandle)) return ERROR_INVALID_HANDLE;
         return Result(::CancelIoEx(H(AHandle), O(AOverlapped)));
     }
 
@@ -331,14 +316,12 @@ public:
     }
 
     TOsError SetEvent(THandle AEvent) override {
-        if (Invalid(AEvent))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AEvent)) return ERROR_INVALID_HANDLE;
         return Result(::SetEvent(H(AEvent)));
     }
 
     TOsError ResetEvent(THandle AEvent) override {
-        if (Invalid(AEvent))
-            return ERROR_INVALID_HANDLE;
+        if (Invalid(AEvent)) return ERROR_INVALID_HANDLE;
         return Result(::ResetEvent(H(AEvent)));
     }
 
@@ -388,9 +371,9 @@ public:
             const std::wstring text = Wide(AValue.Data);
             // Written with the terminating null character.
             const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-            return static_cast<TOsError>(::RegSetValueExW(K(AKey), name.c_str(), 0, AValue.Type,
-                                                          reinterpret_cast<const BYTE*>(text.c_str()),
-                                                          bytes));
+            return static_cast<TOsError>(
+                ::RegSetValueExW(K(AKey), name.c_str(), 0, AValue.Type,
+                                 reinterpret_cast<const BYTE*>(text.c_str()), bytes));
         }
         return static_cast<TOsError>(
             ::RegSetValueExW(K(AKey), name.c_str(), 0, AValue.Type,
@@ -403,12 +386,10 @@ public:
         DWORD type = 0;
         DWORD size = 0;
         LSTATUS status = ::RegQueryValueExW(K(AKey), name.c_str(), nullptr, &type, nullptr, &size);
-        if (status != ERROR_SUCCESS)
-            return static_cast<TOsError>(status);
+        if (status != ERROR_SUCCESS) return static_cast<TOsError>(status);
         std::vector<BYTE> data(size + sizeof(wchar_t));
         status = ::RegQueryValueExW(K(AKey), name.c_str(), nullptr, &type, data.data(), &size);
-        if (status != ERROR_SUCCESS)
-            return static_cast<TOsError>(status);
+        if (status != ERROR_SUCCESS) return static_cast<TOsError>(status);
         AValue = FromRegistry(type, data.data(), size);
         return ERROR_SUCCESS;
     }
@@ -423,8 +404,7 @@ public:
         DWORD type = 0;
         const LSTATUS status = ::RegEnumValueW(K(AKey), AIndex, name.data(), &nameLength, nullptr,
                                                &type, data.data(), &dataSize);
-        if (status != ERROR_SUCCESS)
-            return static_cast<TOsError>(status);
+        if (status != ERROR_SUCCESS) return static_cast<TOsError>(status);
         AName = Utf8(name.data(), nameLength);
         AValue = FromRegistry(type, data.data(), dataSize);
         return ERROR_SUCCESS;
@@ -453,10 +433,9 @@ public:
         const std::wstring section = Wide(ASection.value_or(""));
         const std::wstring key = Wide(AKey.value_or(""));
         const std::wstring value = Wide(AValue.value_or(""));
-        return Result(::WritePrivateProfileStringW(ASection ? section.c_str() : nullptr,
-                                                   AKey ? key.c_str() : nullptr,
-                                                   AValue ? value.c_str() : nullptr,
-                                                   Wide(AFile).c_str()));
+        return Result(::WritePrivateProfileStringW(
+            ASection ? section.c_str() : nullptr, AKey ? key.c_str() : nullptr,
+            AValue ? value.c_str() : nullptr, Wide(AFile).c_str()));
     }
 
     int CompareStringW(const std::string& A, const std::string& B, bool AIgnoreCase) override {
