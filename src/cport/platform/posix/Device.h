@@ -8,6 +8,11 @@
 // pending operation makes progress exactly when someone waits for it or calls into the device, and
 // an idle device wakes nobody. The one thread of its own is the modem line watcher, started only
 // for a device with modem lines whose event mask asks for line changes.
+//
+// Its code is split by concern: DeviceOpen.cpp (opening and closing), DevicePump.cpp (the input
+// queue and the pump that moves bytes and completes operations), DeviceWaits.cpp (the
+// operations that may wait, and the threads that wait for them), DeviceLine.cpp (line
+// settings, status, line control and the modem line watcher).
 #pragma once
 
 #include "Events.h"

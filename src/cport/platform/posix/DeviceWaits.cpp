@@ -1,0 +1,258 @@
+#include "DeviceOperation.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace cport {
+
+namespace {
+
+// A running operation's record holds STATUS_PENDING, as on Windows.
+constexpr std::uintptr_t RecordPending = 0x103;
+
+} // namespace
+
+// --- Waiters --------------------------------------------------------------------------------
+
+TPollRequest TDevice::Request() const {
+    TPollRequest request;
+    if (FClosed || FGone != 0) return request;
+    request.Fd = FFd;
+    if (FQueue.Room() > 0) request.Events |= POLLIN;
+    if (!FWrites.empty() || !FPriority.empty()) request.Events |= POLLOUT;
+    if (!FReads.empty()) {
+        const TOp& op = *FReads.front();
+        request.Deadline = op.Deadline;
+        if (op.Plan.IntervalMs != 0 && op.Done > 0)
+            request.Deadline = std::min(
+                request.Deadline, op.LastByte + std::chrono::milliseconds(op.Plan.IntervalMs));
+    }
+    if (!FWrites.empty()) request.Deadline = std::min(request.Deadline, FWrites.front()->Deadline);
+    request.Deadline = std::min(request.Deadline, FTxEmptyCheck);
+    return request;
+}
+
+void TDevice::Register(int AWaiterFd, const TPollRequest& ARequest) {
+    FWaiters.push_back({AWaiterFd, ARequest.Events, ARequest.Deadline, ARequest.Fd >= 0, false});
+    if (ARequest.Fd >= 0) ++FPolling;
+}
+
+void TDevice::Unregister(int AWaiterFd) {
+    const auto waiter =
+        std::find_if(FWaiters.begin(), FWaiters.end(),
+                     [AWaiterFd](const TWaiter& AWaiter) { return AWaiter.Fd == AWaiterFd; });
+    if (waiter == FWaiters.end()) return;
+    if (waiter->Polls && --FPolling == 0 && FClosed) FUnpolled.notify_all();
+    FWaiters.erase(waiter);
+}
+
+void TDevice::Advertise() {
+    if (FWaiters.empty()) return;
+    const TPollRequest now = Request();
+    for (TWaiter& waiter : FWaiters) {
+        if (waiter.Woken) continue;
+        const bool changed =
+            now.Fd < 0 ? waiter.Polls
+                       : (now.Events & ~waiter.Events) != 0 || now.Deadline < waiter.Deadline;
+        if (!changed) continue;
+        WakeFd(waiter.Fd);
+        waiter.Woken = true;
+    }
+}
+
+TPollRequest TDevice::BeginWait(int AWaiterFd, short AReturned) {
+    TScope scope(*this);
+    Pump(AReturned);
+    const TPollRequest request = Request();
+    Register(AWaiterFd, request);
+    return request;
+}
+
+void TDevice::EndWait(int AWaiterFd) {
+    std::lock_guard lock(FLock);
+    Unregister(AWaiterFd);
+}
+
+// Waits in the calling thread until AOp has completed; the lock is released while polling.
+TOsError TDevice::Block(TOp& AOp, std::unique_lock<std::mutex>& ALock) {
+    int wake = -1;
+    if (const TOsError error = ThreadWakeFd(wake)) return error;
+    AOp.WaiterFd = wake;
+    while (!AOp.Completed) {
+        const TPollRequest request = Request();
+        Register(wake, request);
+        Advertise();
+        ALock.unlock();
+        std::vector<pollfd> fds;
+        if (request.Fd >= 0) fds.push_back({request.Fd, request.Events, 0});
+        fds.push_back({wake, POLLIN, 0});
+        const TOsError error = PollUntil(fds, request.Deadline);
+        if ((fds.back().revents & POLLIN) != 0) DrainFd(wake);
+        const short returned = request.Fd >= 0 ? fds.front().revents : 0;
+        ALock.lock();
+        Unregister(wake);
+        if (error != 0) {
+            // The caller gets its buffer back: the operation must not run on without it.
+            AOp.WaiterFd = -1;
+            Withdraw(AOp, error);
+            return error;
+        }
+        Pump(returned);
+    }
+    AOp.WaiterFd = -1;
+    return 0;
+}
+
+// Either the operation completed at once (its record and event are done), or it runs on:
+// pending on an overlapped device, waited for here on the other kind.
+TOsError TDevice::Start(const POp& AOp, std::unique_lock<std::mutex>& ALock,
+                        std::uint32_t* ATransferred) {
+    if (!AOp->Completed) {
+        if (AOp->Overlapped != nullptr) {
+            AOp->Overlapped->Internal = RecordPending;
+            AOp->Overlapped->InternalHigh = 0;
+        }
+        if (AOp->Event) {
+            AOp->Event->Link(shared_from_this());
+            AOp->Linked = true;
+        }
+        if (FOverlapped) return WinError::IoPending;
+        if (const TOsError error = Block(*AOp, ALock)) return error;
+    }
+    if (ATransferred != nullptr) *ATransferred = AOp->Done;
+    return AOp->Result;
+}
+
+// --- Transfers and event waits --------------------------------------------------------------
+
+TOsError TDevice::WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
+                            const std::shared_ptr<TEvent>& AEvent) {
+    TScope scope(*this);
+    if (FOverlapped && AOverlapped == nullptr) return EINVAL;
+    if (AEvent) AEvent->Reset();
+    if (const TOsError error = Usable()) return error;
+    // Events already in the history end the wait without asking the device.
+    if ((FHistory & FMask) == 0) Pump();
+    if (FGone != 0) return FGone;
+    if (FWaitOp || FMask == 0) return EINVAL;
+    const POp op = std::make_shared<TOp>();
+    op->Kind = TOp::TKind::WaitEvent;
+    op->Overlapped = AOverlapped;
+    op->Event = AEvent;
+    op->EvtMask = AEvtMask;
+    if ((FHistory & FMask) != 0) {
+        op->Events = FHistory & FMask;
+        FHistory = 0;
+        Complete(*op, 0);
+    } else {
+        FWaitOp = op;
+    }
+    return Start(op, scope.Lock(), nullptr);
+}
+
+TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATransferred,
+                       TOverlapped* AOverlapped, const std::shared_ptr<TEvent>& AEvent) {
+    TScope scope(*this);
+    if (ATransferred != nullptr) *ATransferred = 0;
+    if ((FOverlapped && AOverlapped == nullptr) || (ABuffer == nullptr && ACount > 0))
+        return EINVAL;
+    if (AEvent) AEvent->Reset();
+    if (const TOsError error = Usable()) return error;
+    // What the queue holds already is read without asking the device.
+    if (!FReads.empty() || FQueue.Count() < ACount) Pump();
+    if (FGone != 0) return FGone;
+    const POp op = std::make_shared<TOp>();
+    op->Kind = TOp::TKind::Read;
+    op->Overlapped = AOverlapped;
+    op->Event = AEvent;
+    op->Dest = static_cast<std::uint8_t*>(ABuffer);
+    op->Count = ACount;
+    op->Plan = PlanRead(FTimeouts, ACount);
+    FReads.push_back(op);
+    if (FReads.size() == 1 && Activate(*op, TClock::now())) FReads.pop_front();
+    CheckRx80();
+    return Start(op, scope.Lock(), ATransferred);
+}
+
+TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t* ATransferred,
+                        TOverlapped* AOverlapped, const std::shared_ptr<TEvent>& AEvent) {
+    TScope scope(*this);
+    if (ATransferred != nullptr) *ATransferred = 0;
+    if ((FOverlapped && AOverlapped == nullptr) || (ABuffer == nullptr && ACount > 0))
+        return EINVAL;
+    if (AEvent) AEvent->Reset();
+    if (const TOsError error = Usable()) return error;
+    Pump();
+    if (FGone != 0) return FGone;
+    const POp op = std::make_shared<TOp>();
+    op->Kind = TOp::TKind::Write;
+    op->Overlapped = AOverlapped;
+    op->Event = AEvent;
+    op->Source = static_cast<const std::uint8_t*>(ABuffer);
+    op->Count = ACount;
+    op->WriteLimitMs = WriteTotalMs(FTimeouts, ACount);
+    const TTime now = TClock::now();
+    // The direct write first, so that a failing start sets no event.
+    if (ACount > 0 && FWrites.empty() && FPriority.empty()) {
+        ssize_t put = -1;
+        do {
+            put = ::write(FFd, op->Source, op->Count);
+        } while (put < 0 && errno == EINTR);
+        if (put < 0 && errno != EAGAIN) {
+            const TOsError error = Errno();
+            HangUp(error);
+            return error;
+        }
+        if (put > 0) {
+            op->Done = static_cast<std::uint32_t>(put);
+            FKernelOutput = true;
+        }
+    }
+    if (op->Done == op->Count) {
+        Complete(*op, 0);
+        if (ACount > 0) OutputDrained(now);
+    } else {
+        FWrites.push_back(op);
+        if (FWrites.size() == 1) Activate(*op, now);
+    }
+    return Start(op, scope.Lock(), ATransferred);
+}
+
+TOsError TDevice::Outcome(TOverlapped* AOverlapped, std::uint32_t& ATransferred, bool& APending) {
+    TScope scope(*this);
+    if (AOverlapped->Internal == RecordPending) Pump();
+    APending = AOverlapped->Internal == RecordPending;
+    if (APending) return 0;
+    ATransferred = static_cast<std::uint32_t>(AOverlapped->InternalHigh);
+    return static_cast<TOsError>(AOverlapped->Internal);
+}
+
+TOsError TDevice::AwaitRecord(TOverlapped* AOverlapped) {
+    TScope scope(*this);
+    POp op;
+    for (const std::deque<POp>* queue : {&FReads, &FWrites})
+        for (const POp& candidate : *queue)
+            if (candidate->Overlapped == AOverlapped) op = candidate;
+    if (FWaitOp && FWaitOp->Overlapped == AOverlapped) op = FWaitOp;
+    if (!op) return 0;
+    return Block(*op, scope.Lock());
+}
+
+TOsError TDevice::Cancel(const TOverlapped* AOverlapped) {
+    TScope scope(*this);
+    if (FClosed) return WinError::InvalidHandle;
+    std::vector<POp> cancelled;
+    for (const std::deque<POp>* queue : {&FReads, &FWrites})
+        for (const POp& op : *queue)
+            if (AOverlapped == nullptr || op->Overlapped == AOverlapped) cancelled.push_back(op);
+    if (FWaitOp && (AOverlapped == nullptr || FWaitOp->Overlapped == AOverlapped))
+        cancelled.push_back(FWaitOp);
+    for (const POp& op : cancelled)
+        Withdraw(*op, WinError::OperationAborted);
+    return cancelled.empty() ? WinError::NotFound : 0;
+}
+
+} // namespace cport
