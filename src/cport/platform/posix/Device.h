@@ -138,11 +138,17 @@ private:
     TOsError Usable() const;
     // Reads and writes as far as the device lets it, then expires deadlines.
     void Pump();
-    // The same after a poll: reads and writes only as far as AReady (its returned events)
-    // says the device is ready.
-    void Pump(short AReady);
-    // For Pump: whether input waits is not known; no poll event has this bit.
-    static constexpr short InputUnknown = 0x4000;
+    // The same after a poll: reads and writes only as far as AReturned (the poll events the
+    // descriptor returned) says the device is ready.
+    void Pump(short AReturned);
+    // What is known of waiting input: nothing to read, ready to read (a poll said so), or
+    // unknown (asked with FIONREAD before reading).
+    enum class TInput : std::uint8_t {
+        None,
+        Ready,
+        Unknown
+    };
+    void Pump(TInput AInput, bool AWritable);
     bool InputWaiting();
     void ReadInput(TTime ANow, bool AReady);
     void WriteOutput(TTime ANow);

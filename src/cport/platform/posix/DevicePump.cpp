@@ -77,19 +77,23 @@ TOsError TDevice::Usable() const {
 }
 
 void TDevice::Pump() {
-    Pump(InputUnknown | POLLOUT);
+    Pump(TInput::Unknown, true);
 }
 
-void TDevice::Pump(short AReady) {
-    if (FClosed || FGone != 0) return;
+void TDevice::Pump(short AReturned) {
     // A hung-up terminal (device gone, pty master closed) reports this; its input is lost.
-    if ((AReady & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        HangUp(EIO);
+    if ((AReturned & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        if (!FClosed && FGone == 0) HangUp(EIO);
         return;
     }
+    Pump((AReturned & POLLIN) != 0 ? TInput::Ready : TInput::None, (AReturned & POLLOUT) != 0);
+}
+
+void TDevice::Pump(TInput AInput, bool AWritable) {
+    if (FClosed || FGone != 0) return;
     const TTime now = TClock::now();
-    if ((AReady & (POLLIN | InputUnknown)) != 0) ReadInput(now, (AReady & POLLIN) != 0);
-    if (FGone == 0 && (AReady & POLLOUT) != 0) WriteOutput(now);
+    if (AInput != TInput::None) ReadInput(now, AInput == TInput::Ready);
+    if (FGone == 0 && AWritable) WriteOutput(now);
     if (FGone == 0) Expire(now);
     CheckRx80();
 }
