@@ -69,7 +69,7 @@ public:
     ~TDevice() override;
 
     // The operations below have the meaning of the Windows call of the same purpose (see
-    // TComPlatform); HandleTable.h lists their error codes. On a gone device all fail with
+    // TComPlatform); Platform.h lists their error codes. On a gone device all fail with
     // EIO but Outcome and Close.
 
     // Sizes the input queue (1 byte to 64 MiB); the output size is only checked, since

@@ -151,7 +151,7 @@ TOsError TDevice::ClearError(std::uint32_t& AErrors, TComStat* AStat) {
     AErrors = FErrors;
     FErrors = 0;
     if (AStat == nullptr) return 0;
-    // A gone device reports rather than fails (see HandleTable.h): nothing can be read from
+    // A gone device reports rather than fails (see Platform.h): nothing can be read from
     // its queue any more, nothing is sent, nothing held.
     if (FGone != 0) {
         *AStat = TComStat{};

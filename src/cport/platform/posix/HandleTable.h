@@ -1,30 +1,5 @@
-// The device, event and wait half of the POSIX platform layer: the handle table behind
-// TPosixComPlatform's serial, event and thread operations (Device.h has the devices,
-// Events.h the events and waits).
-//
-// Error codes. Success is 0. A failure carries the errno value of the failing call, or one
-// chosen to say what Windows would report:
-//   EINVAL  an invalid argument: a missing record on an overlapped device, an invalid control
-//           block (or a rate the device did not take) or timeouts, an unknown purge flag or
-//           escape function, a queue size of 0 or above 64 MiB, a second event wait or one
-//           with an empty mask, a wait for 0 or more than 64 objects, a thread priority
-//           outside -15..15
-//   EBUSY   a device that is open already; a priority byte while the last one is still queued
-//   ENOENT  a device that does not exist; ENOTTY: a node that is no terminal
-//   EACCES  no permission to open the device, or to raise a thread's priority
-//   EIO     a device that is gone (hung up): every later operation that transfers, waits or
-//           configures fails so. Those that only report or discard succeed: ClearCommError
-//           (the errors before the hang-up, nothing queued or held), GetCommModemStatus (all
-//           lines off), PurgeComm (nothing left to purge), and CloseHandle and
-//           GetOverlappedResult. So a hang-up fails the first transfer that meets it, and a
-//           program that reports that failure does not also report the status queries of its
-//           event handlers, or the purge of its close, for the same hang-up.
-// A handle that is not open, or that names an event where a device is expected (or the other
-// way round), fails with InvalidHandle (6), as on Windows. The conditions the component tests
-// for itself have their Windows values too: IoPending (997) for an overlapped operation that
-// runs on, IoIncomplete (996) for its outcome asked too early, OperationAborted (995) for an
-// operation ended by a purge or by closing the device, and Wait::Timeout (258) as the result of
-// a wait.
+// The handles of the POSIX platform's open devices and events: numbers of its own, valid in
+// every thread until closed, as the handles of Windows are.
 #pragma once
 
 #include "platform/ComPlatform.h"
@@ -39,18 +14,28 @@ namespace cport {
 class TDevice;
 class TEvent;
 
-class TPosixDriver {
+class THandleTable {
 public:
-    TPosixDriver() = default;
-    // Closes every device and event still open.
-    ~TPosixDriver();
-    TPosixDriver(const TPosixDriver&) = delete;
-    TPosixDriver& operator=(const TPosixDriver&) = delete;
+    THandleTable() = default;
+    // Closes every device still open.
+    ~THandleTable();
+    THandleTable(const THandleTable&) = delete;
+    THandleTable& operator=(const THandleTable&) = delete;
 
     THandle Add(std::shared_ptr<TDevice> ADevice);
     THandle Add(std::shared_ptr<TEvent> AEvent);
-    TOsError FindDevice(THandle AHandle, std::shared_ptr<TDevice>& ADevice);
-    TOsError FindEvent(THandle AHandle, std::shared_ptr<TEvent>& AEvent);
+    // The object behind AHandle, when it is a T (TDevice or TEvent); InvalidHandle when the
+    // handle is not open or names the other kind, as on Windows.
+    template <typename T>
+    TOsError Find(THandle AHandle, std::shared_ptr<T>& AObject) {
+        std::lock_guard lock(FLock);
+        const auto entry = FHandles.find(AHandle);
+        if (entry == FHandles.end()) return WinError::InvalidHandle;
+        auto* object = std::get_if<std::shared_ptr<T>>(&entry->second);
+        if (object == nullptr) return WinError::InvalidHandle;
+        AObject = *object;
+        return 0;
+    }
     // Removes the handle; a device is closed, an event lives on while operations or waits
     // still hold it.
     TOsError Close(THandle AHandle);
@@ -61,7 +46,7 @@ private:
 
     std::mutex FLock;
     std::unordered_map<THandle, TObject> FHandles;
-    // Handles count up and are never reused while the driver lives, as an aid against a
+    // Handles count up and are never reused while the table lives, as an aid against a
     // handle used after it was closed; small values stay free, like on Windows.
     THandle FNext = 0x100;
 };
