@@ -2,8 +2,9 @@
 // "being loaded" states, and removal notices between components that refer to each other.
 #pragma once
 
-#include "CPortTypes.h"
+#include "Set.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
