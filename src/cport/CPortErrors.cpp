@@ -1,4 +1,6 @@
-#include "CPort.h"
+#include "CPortErrors.h"
+
+#include "platform/ComPlatform.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 #include "MainThread.h"
 
-#include "CPort.h"
+#include "CPortErrors.h"
 
 #include <condition_variable>
 #include <cstdio>

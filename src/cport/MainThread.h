@@ -20,7 +20,13 @@
 
 namespace cport {
 
-struct TMessage;
+// A message delivered to a window procedure; Result is what the procedure answers.
+struct TMessage {
+    std::uint32_t Msg = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+    std::intptr_t Result = 0;
+};
 
 class TMainThread {
 public:
