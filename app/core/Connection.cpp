@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "CPortList.h"
+
 #include <sys/stat.h>
 
 namespace quendal {

@@ -1,12 +1,14 @@
 #include "ViewSettings.h"
 
-#include "CPort.h"
+#include "CPortErrors.h"
+#include "CPortStorage.h"
 
 namespace quendal {
 
 namespace {
 
-constexpr const char* Names[] = {"TimeStamps", "HexView", "Chart", "Left", "Top", "Width", "Height"};
+constexpr const char* Names[] = {"TimeStamps", "HexView", "Chart", "Left",
+                                 "Top",        "Width",   "Height"};
 
 } // namespace
 

@@ -5,6 +5,8 @@
 #include "LogView.h"
 #include "TaskProgress.h"
 
+#include "MainThread.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>

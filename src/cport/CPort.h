@@ -1,306 +1,29 @@
-// The serial-port component: settings model, errors, and the port itself.
+// The serial-port component: the port, and the records of its overlapped transfers. Its
+// settings objects, errors and links have headers of their own, which this one includes; the
+// store accessors (CPortStorage.h) and the port list (CPortList.h) are included where used.
 #pragma once
 
 #include "CPortErrors.h"
+#include "CPortSettings.h"
 #include "CPortTypes.h"
+#include "ComLink.h"
 #include "Component.h"
-#include "MainThread.h"
-#include "platform/ComPlatform.h"
+#include "OsTypes.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace cport {
 
-class TCustomComPort;
-
-// --- Settings objects -----------------------------------------------------------------------
-// Passive holders owned by a port. A setter that changes a value asks the owning port to apply
-// the value's group; whether anything reaches the device is the port's decision. Assign copies
-// the fields only: no setter runs and nothing is applied.
-
-class TComSettings {
-public:
-    TComSettings() = default;
-    TComSettings(const TComSettings&) = delete;
-    TComSettings& operator=(const TComSettings&) = delete;
-    virtual ~TComSettings() = default;
-
-    TCustomComPort* ComPort() const { return FComPort; }
-    void AttachPort(TCustomComPort* AComPort) { FComPort = AComPort; }
-
-protected:
-    TCustomComPort* FComPort = nullptr;
-};
-
-// Sizes of the driver's input and output queues in bytes.
-class TComBuffer : public TComSettings {
-public:
-    void Assign(const TComBuffer& ASource);
-
-    std::int32_t InputSize() const { return FInputSize; }
-    std::int32_t OutputSize() const { return FOutputSize; }
-    // Odd positive sizes are rounded down to even; the port applies the buffer group.
-    void SetInputSize(std::int32_t AValue);
-    void SetOutputSize(std::int32_t AValue);
-
-private:
-    void SetSize(std::int32_t& AField, std::int32_t AValue);
-
-    std::int32_t FInputSize = 1024;
-    std::int32_t FOutputSize = 1024;
-};
-
-// The five communication timeouts in milliseconds; -1 stands for MAXDWORD.
-class TComTimeouts : public TComSettings {
-public:
-    void Assign(const TComTimeouts& ASource);
-
-    std::int32_t ReadInterval() const { return FReadInterval; }
-    std::int32_t ReadTotalMultiplier() const { return FReadTotalM; }
-    std::int32_t ReadTotalConstant() const { return FReadTotalC; }
-    std::int32_t WriteTotalMultiplier() const { return FWriteTotalM; }
-    std::int32_t WriteTotalConstant() const { return FWriteTotalC; }
-    void SetReadInterval(std::int32_t AValue);
-    void SetReadTotalMultiplier(std::int32_t AValue);
-    void SetReadTotalConstant(std::int32_t AValue);
-    void SetWriteTotalMultiplier(std::int32_t AValue);
-    void SetWriteTotalConstant(std::int32_t AValue);
-
-private:
-    void SetTimeout(std::int32_t& AField, std::int32_t AValue);
-
-    std::int32_t FReadInterval = -1;
-    std::int32_t FReadTotalM = 0;
-    std::int32_t FReadTotalC = 0;
-    std::int32_t FWriteTotalM = 100;
-    std::int32_t FWriteTotalC = 1000;
-};
-
-class TComParity : public TComSettings {
-public:
-    void Assign(const TComParity& ASource);
-
-    TParityBits Bits() const { return FBits; }
-    bool Check() const { return FCheck; }
-    bool Replace() const { return FReplace; }
-    char ReplaceChar() const { return FReplaceChar; }
-    void SetBits(TParityBits AValue);
-    void SetCheck(bool AValue);
-    void SetReplace(bool AValue);
-    void SetReplaceChar(char AValue);
-
-private:
-    template <typename T>
-    void SetField(T& AField, T AValue);
-
-    TParityBits FBits = prNone;
-    bool FCheck = false;
-    bool FReplace = false;
-    char FReplaceChar = 0;
-};
-
-class TComFlowControl : public TComSettings {
-public:
-    void Assign(const TComFlowControl& ASource);
-
-    // The composite view on ControlRTS, OutCTSFlow, XonXoffIn and XonXoffOut. Writing a named
-    // mode sets those four fields directly (so the device is reconfigured once); fcCustom
-    // changes nothing. Either way the port applies the control block once.
-    TFlowControl FlowControl() const;
-    void SetFlowControl(TFlowControl AValue);
-
-    bool OutCTSFlow() const { return FOutCTSFlow; }
-    bool OutDSRFlow() const { return FOutDSRFlow; }
-    TDTRFlowControl ControlDTR() const { return FControlDTR; }
-    TRTSFlowControl ControlRTS() const { return FControlRTS; }
-    bool XonXoffOut() const { return FXonXoffOut; }
-    bool XonXoffIn() const { return FXonXoffIn; }
-    bool DSRSensitivity() const { return FDSRSensitivity; }
-    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
-    char XonChar() const { return FXonChar; }
-    char XoffChar() const { return FXoffChar; }
-    void SetOutCTSFlow(bool AValue);
-    void SetOutDSRFlow(bool AValue);
-    void SetControlDTR(TDTRFlowControl AValue);
-    void SetControlRTS(TRTSFlowControl AValue);
-    void SetXonXoffOut(bool AValue);
-    void SetXonXoffIn(bool AValue);
-    void SetDSRSensitivity(bool AValue);
-    void SetTxContinueOnXoff(bool AValue);
-    void SetXonChar(char AValue);
-    void SetXoffChar(char AValue);
-
-private:
-    template <typename T>
-    void SetField(T& AField, T AValue);
-    void ApplyToPort();
-
-    bool FOutCTSFlow = false;
-    bool FOutDSRFlow = false;
-    TDTRFlowControl FControlDTR = dtrDisable;
-    TRTSFlowControl FControlRTS = rtsDisable;
-    bool FXonXoffOut = false;
-    bool FXonXoffIn = false;
-    bool FDSRSensitivity = false;
-    bool FTxContinueOnXoff = false;
-    char FXonChar = 17;
-    char FXoffChar = 19;
-};
-
-// --- Stored settings and the port list ------------------------------------------------------
-// The two store accessors of StoreSettings and LoadSettings: each is made for one call and
-// released at its end; both work through TComPlatform::Current().
-
-// A failed read or write of a store accessor. StoreSettings and LoadSettings replace it (like
-// every other failure) by their own error.
-class EStoreAccess : public std::runtime_error {
-public:
-    EStoreAccess(const std::string& AMessage, TOsError AOsError);
-    // The platform's error code, or 0 when no platform call failed (no key open, a value of
-    // another kind).
-    TOsError OsError() const { return FOsError; }
-
-private:
-    TOsError FOsError;
-};
-
-// Registry values of one key.
-class TRegistryAccess {
-public:
-    TRegistryAccess() = default;
-    TRegistryAccess(const TRegistryAccess&) = delete;
-    TRegistryAccess& operator=(const TRegistryAccess&) = delete;
-    // Closes the key, ignoring a failure: it runs while an error is already on its way.
-    ~TRegistryAccess();
-
-    // The root that OpenKey starts from; the current user's root until set.
-    THKey RootKey() const { return FRootKey; }
-    void SetRootKey(THKey AValue) { FRootKey = AValue; }
-    // Opens AKey below the root with full access, creating it and missing parents; closes a
-    // key opened before. False, and no key open, when that fails.
-    bool OpenKey(const std::string& AKey);
-    bool HasKey() const { return FHasKey; }
-    THKey CurrentKey() const { return FKey; }
-
-    // Raise EStoreAccess when no key is open or the platform fails.
-    void WriteString(const std::string& AName, const std::string& AValue);
-    void WriteInteger(const std::string& AName, std::int32_t AValue);
-    // A missing value (or no key open) reads as the empty text; a value of another kind than
-    // a plain or expandable string raises EStoreAccess, as does any other failure.
-    std::string ReadString(const std::string& AName);
-    // A missing value, one of another kind than a 32-bit integer, or no key open raises
-    // EStoreAccess.
-    std::int32_t ReadInteger(const std::string& AName);
-
-    // Closes the key; raises EStoreAccess when the platform fails.
-    void Release();
-
-private:
-    THKey FRootKey = HKey::CurrentUser;
-    THKey FKey = 0;
-    bool FHasKey = false;
-};
-
-// Values of one profile (INI) file.
-class TIniAccess {
-public:
-    explicit TIniAccess(std::string AFileName)
-        : FFileName(std::move(AFileName)) {}
-    TIniAccess(const TIniAccess&) = delete;
-    TIniAccess& operator=(const TIniAccess&) = delete;
-    // Writes cached changes out if Release did not, ignoring a failure: it runs while an error
-    // is already on its way.
-    ~TIniAccess();
-
-    const std::string& FileName() const { return FFileName; }
-    // ADefault when the file, the section or the line is missing; at most 2047 characters.
-    std::string ReadString(const std::string& ASection, const std::string& AName,
-                           const std::string& ADefault);
-    // Creates the file, section or line as needed, or replaces the line's value; raises
-    // EStoreAccess when the file cannot be written.
-    void WriteString(const std::string& ASection, const std::string& AName,
-                     const std::string& AValue);
-    // ADefault when the text is missing or no number (decimal, or hexadecimal after "0x" or
-    // "$").
-    std::int32_t ReadInteger(const std::string& ASection, const std::string& AName,
-                             std::int32_t ADefault);
-    // As decimal text.
-    void WriteInteger(const std::string& ASection, const std::string& AName, std::int32_t AValue);
-
-    // Has the profile functions write cached changes of the file out; raises EStoreAccess on
-    // failure.
-    void Release();
-
-private:
-    std::string FFileName;
-    bool FReleased = false;
-};
-
-// Chooses the registry root from the first element of APath ("HKEY_LOCAL_MACHINE" or
-// "HKEY_CURRENT_USER", letter case ignored; anything else keeps the accessor's root) and opens
-// the rest of the path, a backslash and AName below it, creating missing keys. A path without
-// a backslash opens nothing. A path with nothing after its first backslash (such as
-// "HKEY_CURRENT_USER\") opens AName directly below the root. Whether the key could be opened
-// is not reported: without one, the accessor's value operations behave as documented above.
-void OpenSettingsKey(TRegistryAccess& AAccess, const std::string& APath, const std::string& AName);
-
-// Replaces AList's content with the data of the values of the local machine's registry key
-// HARDWARE\DEVICEMAP\SERIALCOMM (the system's serial ports), sorted without regard to letter
-// case in the collating order of the user's locale; equal names are kept. Raises EComPort code
-// cpeRegistry with the platform's error code and "registry read" when the key cannot be opened
-// or a value cannot be read (a name over 255 characters or data over 256 bytes included); the
-// list then stays as it was.
-void ListComPorts(std::vector<std::string>& AList);
-
-// A port of the port list as people know it.
-struct TComPortInfo {
-    // As ListComPorts gives it, which a port's Port takes.
-    std::string Name;
-    // For people, beside the name: the simulated device's published name, a USB adapter's
-    // product and serial number, or its /dev/serial/by-id link; on Windows the device name
-    // the registry gives. May be empty.
-    std::string Description;
-    // Stays the same when the device comes back under another name: its /dev/serial/by-id
-    // link, else its USB vendor:product:serial, else the simulated device's published name;
-    // on Windows the port's name. Empty when the device has none.
-    std::string Identity;
-
-    bool operator==(const TComPortInfo&) const = default;
-};
-
-// The ports of ListComPorts, in the same order and with the same names, with what the system
-// tells of each. Raises as ListComPorts does.
-std::vector<TComPortInfo> ListComPortInfo();
-// The identity of the port APortName (a listed name or any name Port takes, such as a path),
-// or empty when it has none or is not there. Never raises: a port list that cannot be read
-// lists nothing.
-std::string ComPortIdentity(const std::string& APortName);
-// The current name of the listed port whose identity is AIdentity, or empty when none is
-// there (or AIdentity is empty). Never raises, as ComPortIdentity.
-std::string FindComPortByIdentity(const std::string& AIdentity);
-
-// --- Events, links and operation records ----------------------------------------------------
-
-using TNotifyEvent = std::function<void(TObject* ASender)>;
-using TRxCharEvent = std::function<void(TObject* ASender, std::int32_t ACount)>;
-// ABuffer points at ACount raw bytes, not terminated.
-using TRxBufEvent = std::function<void(TObject* ASender, const char* ABuffer, std::int32_t ACount)>;
-using TComSignalEvent = std::function<void(TObject* ASender, bool AOnOff)>;
-using TComErrorEvent = std::function<void(TObject* ASender, TComErrors AErrors)>;
-
-// The operating system's event mask for a set of events, and back; bits without a member are
-// dropped.
-std::uint32_t EventsToMask(TComEvents AEvents);
-TComEvents MaskToEvents(std::uint32_t AMask);
-
-// The message that carries one event code to the port's hidden event window.
-inline constexpr std::uint32_t WM_PORTEVENT = 0x0400 + 1;
+class TComThread;
+class TIniAccess;
+class TRegistryAccess;
+struct TComStat;
+struct TMessage;
 
 // The record of one overlapped read or write. Whoever holds the pointer owns the record:
 // EnsureAsync creates it, FreeAsync destroys it; it can be reused for any number of operations.
@@ -321,106 +44,6 @@ void FreeAsync(PCPortAsync& APtr);
 void StageAsync(TOperationKind AKind, const void* ASource, std::int32_t ACount, PCPortAsync APtr);
 // The error code for a failed operation of the record: cpeWriteFile, cpeReadFile or 0.
 std::int32_t AsyncFailureCode(PCPortAsync APtr);
-
-// What a link hears about.
-enum TLinkNotice : std::uint8_t {
-    lnConn,
-    lnCTS,
-    lnDSR,
-    lnRLSD,
-    lnRing,
-    lnRx,
-    lnTx,
-    lnTxEmpty,
-    lnRxFlag
-};
-
-// An observer through which another component listens to a port. Whoever creates a link owns
-// it and unregisters it before freeing it. A link that wants received buffers should assign
-// OnRxBuf before it registers. The sender of every handler is the port.
-class TComLink : public TObject {
-public:
-    const TComSignalEvent& OnConn() const { return FOnConn; }
-    void SetOnConn(TComSignalEvent AValue) { FOnConn = std::move(AValue); }
-    const TRxBufEvent& OnRxBuf() const { return FOnRxBuf; }
-    void SetOnRxBuf(TRxBufEvent AValue) { FOnRxBuf = std::move(AValue); }
-    const TRxBufEvent& OnTxBuf() const { return FOnTxBuf; }
-    void SetOnTxBuf(TRxBufEvent AValue) { FOnTxBuf = std::move(AValue); }
-    const TNotifyEvent& OnTxEmpty() const { return FOnTxEmpty; }
-    void SetOnTxEmpty(TNotifyEvent AValue) { FOnTxEmpty = std::move(AValue); }
-    const TNotifyEvent& OnRxFlag() const { return FOnRxFlag; }
-    void SetOnRxFlag(TNotifyEvent AValue) { FOnRxFlag = std::move(AValue); }
-    const TComSignalEvent& OnCTSChange() const { return FOnCTSChange; }
-    void SetOnCTSChange(TComSignalEvent AValue) { FOnCTSChange = std::move(AValue); }
-    const TComSignalEvent& OnDSRChange() const { return FOnDSRChange; }
-    void SetOnDSRChange(TComSignalEvent AValue) { FOnDSRChange = std::move(AValue); }
-    const TComSignalEvent& OnRLSDChange() const { return FOnRLSDChange; }
-    void SetOnRLSDChange(TComSignalEvent AValue) { FOnRLSDChange = std::move(AValue); }
-    const TNotifyEvent& OnRing() const { return FOnRing; }
-    void SetOnRing(TNotifyEvent AValue) { FOnRing = std::move(AValue); }
-    const TComSignalEvent& OnTx() const { return FOnTx; }
-    void SetOnTx(TComSignalEvent AValue) { FOnTx = std::move(AValue); }
-    const TComSignalEvent& OnRx() const { return FOnRx; }
-    void SetOnRx(TComSignalEvent AValue) { FOnRx = std::move(AValue); }
-
-private:
-    TComSignalEvent FOnConn;
-    TRxBufEvent FOnRxBuf;
-    TRxBufEvent FOnTxBuf;
-    TNotifyEvent FOnTxEmpty;
-    TNotifyEvent FOnRxFlag;
-    TComSignalEvent FOnCTSChange;
-    TComSignalEvent FOnDSRChange;
-    TComSignalEvent FOnRLSDChange;
-    TNotifyEvent FOnRing;
-    TComSignalEvent FOnTx;
-    TComSignalEvent FOnRx;
-};
-
-// The event thread of an open port: asks the device for the port's events, waits for them and
-// hands each set that arrives to the port's owner by the port's SyncMethod.
-class TComThread : public TThread {
-public:
-    // Creates the thread for an open port, sets the device's event mask and starts it. Raises
-    // EComPort code 1 with the system's error code when its events or the thread cannot be
-    // created; nothing is left behind then.
-    explicit TComThread(TCustomComPort* AComPort);
-    // Stops the thread and waits for its end; on the GUI thread a hand-over in flight is
-    // served meanwhile, and one that this call runs inside of is let go (TThread::WaitFor).
-    ~TComThread() override;
-
-    // Ends this thread's deliveries that run further up the calling thread's stack (a handler
-    // that closes or frees the port): each returns once its handler has, without touching the
-    // port or this object again.
-    void EndDeliveries();
-    // On the thread itself, from a handler that closes the port: does the thread's end steps
-    // on the still open handle and lets the thread end without touching the port again once
-    // the handler has returned. Waiting for it (or FreeOnTerminate) remains to be done.
-    void Leave();
-    // From a transfer of the port that met the gone device: the thread ends its wait and
-    // closes the port as gone, for devices whose event wait goes on as if nothing happened.
-    void NoteDeviceGone(TOsError AError);
-
-protected:
-    void Execute() override;
-
-private:
-    void SignalStop();
-    void CloseEvents();
-    void DeliverEvents();
-    void SendEventCodes();
-    void RunEvents();
-    // After the end steps: has the GUI thread close the port as gone; the thread touches
-    // nothing afterwards, since that close frees it.
-    void HandOverGone(TOsError AError);
-
-    TCustomComPort* FComPort;
-    THandle FStopEvent = 0;
-    THandle FWaitEvent = 0; // the event of the device's wait
-    TComEvents FEvents;
-    bool FLeft = false; // the thread's own
-    std::atomic<TOsError> FGoneNoted{0};
-};
 
 // --- The port -------------------------------------------------------------------------------
 
@@ -554,9 +177,9 @@ public:
     void SetSyncMethod(TSyncMethod AValue);
     TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
     void SetEventThreadPriority(TThreadPriority AValue);
-    // Raises EComPort code 22 while a registered link wants received buffers.
     // Reads false while a registered link wants received buffers.
     bool TriggersOnRxChar() const { return FTriggersOnRxChar && !FHasLink; }
+    // Raises EComPort code 22 while a registered link wants received buffers.
     void SetTriggersOnRxChar(bool AValue);
     // Ignored while the port is open.
     bool Overlapped() const { return FOverlapped; }

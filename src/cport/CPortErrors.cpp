@@ -1,6 +1,6 @@
 #include "CPortErrors.h"
 
-#include "platform/ComPlatform.h"
+#include "OsTypes.h"
 
 #include <array>
 

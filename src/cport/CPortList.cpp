@@ -1,4 +1,7 @@
-#include "CPort.h"
+#include "CPortList.h"
+
+#include "CPortErrors.h"
+#include "platform/ComPlatform.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "CPort.h"
+#include "CPort_p.h"
 
 #include <string_view>
 

@@ -1,5 +1,8 @@
 #include "CPortCtl.h"
 
+#include "CPortList.h"
+#include "MainThread.h"
+
 #include <QHeaderView>
 #include <QIntValidator>
 #include <QLineEdit>

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ComMainForm.h"
+#include "MainThread.h"
 #include "QtMainThread.h"
 #include "QtTestSupport.h"
 

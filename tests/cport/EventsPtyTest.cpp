@@ -1,6 +1,7 @@
 // The event thread on a real device: a pseudo-terminal whose master side plays the device while
 // the test's thread plays the GUI thread.
 #include "CPort.h"
+#include "CPortList.h"
 #include "GuiThread.h"
 #include "PtyPair.h"
 #include "Simulator.h"
@@ -180,8 +181,7 @@ TEST_F(EventsPty, ManyOpenCloseCyclesWhileTheDeviceFloodsLeaveNothingBehind) {
                 port.Open();
                 // The GUI thread is busy with other things half of the time, so some closes
                 // meet a hand-over that waits for it.
-                if (i % 2 == 0)
-                    TMainThread::ProcessMessages();
+                if (i % 2 == 0) TMainThread::ProcessMessages();
                 port.Close();
             }
             flood.Stop();

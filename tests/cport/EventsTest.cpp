@@ -1,6 +1,6 @@
 // The event thread and event dispatch through the recording fake, whose device can report any
 // combination of line events. The test's thread plays the GUI thread.
-#include "CPort.h"
+#include "CPort_p.h"
 #include "FakeComPlatform.h"
 #include "GuiThread.h"
 

@@ -1,4 +1,5 @@
 #include "CPort.h"
+#include "CPortList.h"
 #include "StoreFakePlatform.h"
 
 #include <gtest/gtest.h>

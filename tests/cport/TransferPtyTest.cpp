@@ -2,6 +2,7 @@
 #include "CPort.h"
 #include "GuiThread.h"
 #include "PtyPair.h"
+#include "platform/ComPlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "QtMainThread.h"
 
 #include "CPortSetup.h"
+#include "MainThread.h"
 #include "PortListFake.h"
 #include "QtTestSupport.h"
 

@@ -78,10 +78,14 @@ for package in quendal libcport-dev; do
     [[ "$first" == "quendal ($version) "* ]] || fail "$doc/changelog.gz starts with: $first"
 done
 
-for file in include/cport/CPort.h include/cport/platform/ComPlatform.h \
+for file in include/cport/CPort.h include/cport/OsTypes.h include/cport/PortPublish.h \
     include/cport/CPortSetup.h "$libdir/libcport.a" "$libdir/libcportqt.a" \
     "$libdir/cmake/cport/cportConfig.cmake" "$libdir/cmake/cport/cportConfigVersion.cmake" \
     "$libdir/pkgconfig/cport.pc"; do
     [ -f "$root/usr/$file" ] || fail "libcport-dev lacks /usr/$file"
+done
+# The component's private headers stay out of the package.
+for file in include/cport/CPort_p.h include/cport/platform; do
+    [ ! -e "$root/usr/$file" ] || fail "libcport-dev holds the private /usr/$file"
 done
 echo "packages unpacked and checked in $root"

@@ -13,7 +13,12 @@
 // the component's logic tests for itself (a pending or incomplete operation, an aborted one,
 // the end of an enumeration, data that does not fit, a wait that timed out) carry the Windows
 // values on every platform, so that the logic and its error reports are one and the same.
+//
+// A private header of the component: programs that use it see only the types its public
+// interface names (OsTypes.h).
 #pragma once
+
+#include "OsTypes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,12 +26,6 @@
 #include <string>
 
 namespace cport {
-
-// A handle of a device or an event, the size of a pointer as on Windows.
-using THandle = std::intptr_t;
-inline constexpr THandle InvalidHandle = -1;
-
-using TOsError = std::uint32_t;
 
 // Windows error codes that the component's logic tests for.
 namespace WinError {
@@ -121,16 +120,6 @@ inline constexpr std::uint32_t CtsHold = 0x01, DsrHold = 0x02, RlsdHold = 0x04, 
                                XoffSent = 0x10, Eof = 0x20, Txim = 0x40;
 }
 
-// Windows OVERLAPPED. The platform owns Internal and InternalHigh while an operation runs;
-// hEvent is the caller's manual-reset completion event.
-struct TOverlapped {
-    std::uintptr_t Internal = 0;
-    std::uintptr_t InternalHigh = 0;
-    std::uint32_t Offset = 0;
-    std::uint32_t OffsetHigh = 0;
-    THandle hEvent = 0;
-};
-
 // Event mask bits of SetCommMask and WaitCommEvent.
 namespace EvMask {
 inline constexpr std::uint32_t RxChar = 0x0001;
@@ -184,14 +173,6 @@ inline constexpr std::uint32_t TxFull = 0x0100;
 inline constexpr std::uint32_t IOE = 0x0400;
 inline constexpr std::uint32_t Mode = 0x8000;
 } // namespace CommError
-
-// Registry keys. The two roots carry the Windows values of HKEY_CURRENT_USER and
-// HKEY_LOCAL_MACHINE.
-using THKey = std::intptr_t;
-namespace HKey {
-inline constexpr THKey CurrentUser = static_cast<THKey>(static_cast<std::int32_t>(0x80000001u));
-inline constexpr THKey LocalMachine = static_cast<THKey>(static_cast<std::int32_t>(0x80000002u));
-} // namespace HKey
 
 namespace RegType {
 inline constexpr std::uint32_t None = 0;
@@ -333,15 +314,6 @@ public:
 };
 
 // --- What the platform says about an error ----------------------------------------------------
-
-// The system's text for an error code of this platform (strerror on POSIX, FormatMessage on
-// Windows), without a closing full stop. The codes with Windows values that the POSIX layer
-// uses (see the top of this file) get the Windows texts there too.
-std::string OsErrorText(TOsError AError);
-
-// Whether AError, from an operation on an open device, means that the device has gone: a hung-up
-// terminal (EIO) on POSIX; on Windows the errors that drivers of a pulled adapter give.
-bool IsDeviceGoneError(TOsError AError);
 
 // A failing call may leave, next to its error code, the reason in the user's words where the
 // code alone cannot say it: who holds a busy device, which group may open it, which rate the

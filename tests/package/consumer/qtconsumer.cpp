@@ -1,6 +1,9 @@
 // Uses every installed header of the Qt part and the component, so that a header missing from
 // the installed tree or a library missing from the link fails the build. It is built, not run.
+#include <cport/CPortList.h>
 #include <cport/CPortSetup.h>
+#include <cport/CPortStorage.h>
+#include <cport/MainThread.h>
 #include <cport/PortPublish.h>
 #include <cport/QtMainThread.h>
 
@@ -13,5 +16,8 @@ int main(int argc, char** argv) {
     cport::TComComboBox box;
     box.SetComPort(&port);
     cport::TComSetupFrm form;
-    return cport::PublishPort("consumer", "/dev/null") == 0 ? 0 : 1;
+    cport::TRegistryAccess registry;
+    const bool listed = !cport::ListComPortInfo().empty();
+    cport::TMainThread::ProcessMessages();
+    return cport::PublishPort("consumer", "/dev/null") == 0 && listed ? 0 : 1;
 }

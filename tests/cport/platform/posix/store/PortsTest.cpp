@@ -1,5 +1,6 @@
 #include "TempStore.h"
 
+#include "CPortList.h"
 #include "PortPublish.h"
 #include "platform/posix/Ports.h"
 
