@@ -1,8 +1,7 @@
 // quendal: the RQ-71 data logger.
-#include "Automation.h"
 #include "ComMainForm.h"
-#include "Recorder.h"
 #include "QtMainThread.h"
+#include "Recorder.h"
 #include "Unit9.h"
 
 #include <QApplication>
@@ -12,8 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <memory>
-#include <optional>
 
 namespace {
 const char* const Version = "1.0.2";
@@ -22,7 +19,6 @@ void PrintHelp() {
     std::printf("Usage: quendal [--help] [--version]\n"
                 "       quendal --record PORT [--baud N] [--poll] [--timestamps] [--output FILE]\n"
                 "                             [--rotate-size MB | --rotate-daily]\n"
-                "       quendal --automate PORT SECONDS LOGFILE [--no-poll] [--rss-every SECONDS]\n"
                 "Logs the readings of a Tessivo RQ-71 that is connected to a serial port.\n"
                 "Choose the port in Settings, then Open; tick Poll to ask the device for a\n"
                 "reading every 350 ms. The settings are kept in the current user's store\n"
@@ -38,15 +34,7 @@ void PrintHelp() {
                 "new file when it reaches MB megabytes or each day (the file names then get\n"
                 "the time they began). It reopens the device after it went away, prints a\n"
                 "status line a minute to standard error and ends on SIGINT or SIGTERM (exit\n"
-                "code 0); a port or file it cannot open gives exit code 1, wrong arguments 2.\n"
-                "\n"
-                "--automate drives the window by itself, for soak tests and benchmarks: it opens\n"
-                "PORT, ticks Poll (unless --no-poll), logs for SECONDS, unticks Poll, closes the\n"
-                "port, saves the log to LOGFILE and quits. It then prints one line\n"
-                "  lateness_ms p50=<ms> p99=<ms> max=<ms> samples=<n> rss_kib=<n>\n"
-                "(how late a 10 ms timer ran, and the memory in use at the end). --rss-every also\n"
-                "prints \"rss_kib=<n> log_bytes=<n>\" every SECONDS. Errors go to standard error\n"
-                "instead of a message box, with exit code 1; wrong arguments give exit code 2.\n");
+                "code 0); a port or file it cannot open gives exit code 1, wrong arguments 2.\n");
 }
 } // namespace
 
@@ -73,15 +61,6 @@ int main(int argc, char** argv) {
         return quendal::RunRecorder(options, std::cerr);
     }
     QApplication application(argc, argv);
-    // Read after Qt has taken its own arguments (-platform and the like).
-    std::optional<quendal::TAutomationOptions> automate;
-    if (quendal::WantsAutomation(argc, argv)) {
-        std::string error;
-        if (!quendal::ParseAutomation(argc, argv, automate.emplace(), error)) {
-            std::fprintf(stderr, "quendal: %s (see --help)\n", error.c_str());
-            return 2;
-        }
-    }
     QApplication::setApplicationName(QStringLiteral("Quendal"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quendal"));
     QApplication::setApplicationVersion(QString::fromLatin1(Version));
@@ -93,16 +72,10 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(icon);
     cport::InstallQtMainThread();
 
-    // Before the window: its start may already report an error.
-    std::unique_ptr<quendal::TAutomation> automation;
-    if (automate) automation = std::make_unique<quendal::TAutomation>(*automate);
     quendal::TForm1 form;
     quendal::TForm9 about;
     form.SetAboutWindow(&about);
     form.show();
-    if (automation)
-        automation->Start(form);
-    else
-        QTimer::singleShot(0, &form, [&form] { form.OfferRecovery(); });
+    QTimer::singleShot(0, &form, [&form] { form.OfferRecovery(); });
     return QApplication::exec();
 }

@@ -10,24 +10,24 @@
 #include "ScratchMount.h"
 #include "Simulator.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
-#include <QRegularExpression>
-#include <QAbstractButton>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <linux/capability.h>
 #include <regex>
 #include <spawn.h>
-#include <sys/wait.h>
-#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -51,7 +51,9 @@ void FillLog(TForm1& AForm, int AKiB) {
     AForm.Button2->click();
     std::string text;
     for (int i = 0; i < AKiB * 16; ++i)
-        text += "+23.456 \xB0" "C reading " + std::to_string(1000000 + i) + " of the log.....\r\n";
+        text += "+23.456 \xB0"
+                "C reading " +
+                std::to_string(1000000 + i) + " of the log.....\r\n";
     AForm.Log().Received(text);
 }
 
@@ -146,7 +148,8 @@ TEST_F(Faults, SavingIntoAFolderWithoutWritePermissionShowsTheMessageAndKeepsThe
         test::TWithoutCapability user(CAP_DAC_OVERRIDE);
         ASSERT_TRUE(user.Active() || ::geteuid() != 0);
         // Capabilities belong to a thread; the thread that saves is started after this.
-        EXPECT_EQ(Save(form, locked + "/log.txt"), SaveFailed(locked + "/log.txt", "Permission denied"));
+        EXPECT_EQ(Save(form, locked + "/log.txt"),
+                  SaveFailed(locked + "/log.txt", "Permission denied"));
     }
     EXPECT_EQ(ReadFile(locked + "/log.txt"), old);
     EXPECT_EQ(EntriesIn(locked), 1u);
@@ -206,7 +209,8 @@ TEST_F(Faults, AHundredUnplugsAreToldOnceEachAndLoggingGoesOnAfterEach) {
         SCOPED_TRACE("round " + std::to_string(round));
         const bool poll = round % 2 == 0;
         if (form.CheckBox1->isChecked() != poll) form.CheckBox1->click();
-        ASSERT_TRUE(WaitFor([&] { return form.Log().Store().Size() > 0 && form.Log().Store().AtLineStart(); }));
+        ASSERT_TRUE(WaitFor(
+            [&] { return form.Log().Store().Size() > 0 && form.Log().Store().AtLineStart(); }));
         const qsizetype shown = boxes.Texts().size();
         const std::uint64_t logged = form.Log().Store().Size();
         ::kill(simulator.Pid(), SIGUSR1);
@@ -218,7 +222,8 @@ TEST_F(Faults, AHundredUnplugsAreToldOnceEachAndLoggingGoesOnAfterEach) {
         EXPECT_TRUE(boxes.Texts().back().contains(QRegularExpression(
             "^COM Port Error: (Read|Write)File function failed on /dev/pts/\\d+\n.")))
             << boxes.Texts().back().toStdString();
-        ASSERT_TRUE(WaitFor([&] { return form.ComPort->Connected() && form.ComPort->Port() == path; }, 10s))
+        ASSERT_TRUE(
+            WaitFor([&] { return form.ComPort->Connected() && form.ComPort->Port() == path; }, 10s))
             << "found again at " << path;
         EXPECT_EQ(form.CheckBox1->isChecked(), poll) << "Poll comes back as it was";
         ASSERT_TRUE(WaitFor([&] { return form.Log().Store().Size() > logged + 24; }))
@@ -232,7 +237,8 @@ TEST_F(Faults, AHundredUnplugsAreToldOnceEachAndLoggingGoesOnAfterEach) {
             continue;
         }
         // At most what there was: something of the first message box may go later.
-        EXPECT_TRUE(WaitFor([&] { return OpenDescriptors() <= descriptors && Threads() <= threads; }, 5s))
+        EXPECT_TRUE(
+            WaitFor([&] { return OpenDescriptors() <= descriptors && Threads() <= threads; }, 5s))
             << OpenDescriptors() << " descriptors (" << descriptors << " at the start), "
             << Threads() << " threads (" << threads << ")\n"
             << DescriptorList();
@@ -242,7 +248,8 @@ TEST_F(Faults, AHundredUnplugsAreToldOnceEachAndLoggingGoesOnAfterEach) {
     // Nothing that arrived is lost or garbled: every line of the log is a whole reading, or a
     // poll's line, in the order the device sent them; a reading the unplug cut off ends its line.
     const std::string all = ReadFile(sent);
-    const std::string log = form.Log().Store().Read(0, static_cast<std::size_t>(form.Log().Store().Size()));
+    const std::string log =
+        form.Log().Store().Read(0, static_cast<std::size_t>(form.Log().Store().Size()));
     const std::regex reading(R"([+-]\d+\.\d{3} \xB0C)");
     std::size_t at = 0, readings = 0, cut = 0;
     for (std::size_t start = 0; start < log.size();) {
@@ -260,7 +267,8 @@ TEST_F(Faults, AHundredUnplugsAreToldOnceEachAndLoggingGoesOnAfterEach) {
             ++cut; // the start of a reading that the unplug cut off
     }
     EXPECT_LE(cut, static_cast<std::size_t>(Unplugs + 1));
-    EXPECT_GE(readings, static_cast<std::size_t>(Unplugs) * 2) << "at least the two each round waits for";
+    EXPECT_GE(readings, static_cast<std::size_t>(Unplugs) * 2)
+        << "at least the two each round waits for";
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("%d unplugs in %.1f s; %zu readings, %zu cut by an unplug; %zu descriptors, "
@@ -344,10 +352,10 @@ TEST_F(Faults, APortHeldElsewhereUnopenableOrGoneShowsItsErrorAndTheWindowCarrie
     EXPECT_EQ(boxes.Texts().size(), 4);
 }
 
-// The program itself, logging a port without a display.
+// The main window in a program of its own, logging a port with nobody at it.
 pid_t StartProgram(const std::string& APort, const std::string& ALog) {
-    std::vector<std::string> arguments = {QUENDAL_PROGRAM, "--automate", APort, "60", ALog,
-                                          "--no-poll", "-platform", "offscreen"};
+    std::vector<std::string> arguments = {QUENDAL_AUTOMATE, APort,       "60",       ALog,
+                                          "--no-poll",      "-platform", "offscreen"};
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
@@ -404,9 +412,11 @@ TEST_F(Faults, AKilledProgramsJournalHoldsWhatCameAndIsOfferedBackAtTheNextStart
     }));
     form.OfferRecovery();
     ASSERT_TRUE(WaitFor([&] { return driver.Done() && !form.Busy(); }, 30s));
-    const std::size_t lines = static_cast<std::size_t>(std::count(journal.begin(), journal.end(), '\n')) +
-                              (journal.ends_with('\n') ? 0 : 1);
-    EXPECT_TRUE(question.contains(QStringLiteral("%1 lines (%2 bytes)").arg(lines).arg(journal.size())))
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(journal.begin(), journal.end(), '\n')) +
+        (journal.ends_with('\n') ? 0 : 1);
+    EXPECT_TRUE(
+        question.contains(QStringLiteral("%1 lines (%2 bytes)").arg(lines).arg(journal.size())))
         << question.toStdString();
     EXPECT_EQ(form.Log().Store().Read(0, journal.size() + 1), journal) << "restored";
     EXPECT_EQ(form.Log().Store().Journal().Path(), journals[0].string()) << "and goes on in it";

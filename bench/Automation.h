@@ -1,8 +1,9 @@
-// The program's automation mode, for soak runs and benchmarks: the main window, driven through
-// its own commands as a user would drive it, for a fixed time, with the event loop's lateness
-// measured meanwhile.
+// The soak and benchmark harness: quendal's main window, driven through its own commands as a
+// user would drive it, for a fixed time, with the event loop's lateness measured meanwhile. It
+// is a program of its own (quendal_automate) that links the window's library, so that the
+// shipped program carries none of it.
 //
-//     quendal --automate PORT SECONDS LOGFILE [--no-poll] [--rss-every SECONDS]
+//     quendal_automate PORT SECONDS LOGFILE [--no-poll] [--rss-every SECONDS]
 //
 // Sets the port, clicks Open, ticks Poll (unless --no-poll), runs the event loop for SECONDS,
 // unticks Poll, waits briefly for the answer to the last poll, clicks Open again (closing the
@@ -38,9 +39,7 @@ struct TAutomationOptions {
     double RssEvery = 0;
 };
 
-// Whether the arguments ask for the automation mode.
-bool WantsAutomation(int argc, char** argv);
-// Reads the automation mode's arguments; false with AError set when they are wrong.
+// Reads the harness's arguments; false with AError set when they are wrong.
 bool ParseAutomation(int argc, char** argv, TAutomationOptions& AOptions, std::string& AError);
 
 // The event loop's lateness: a histogram of the intervals of a repeating timer minus the

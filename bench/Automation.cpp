@@ -7,8 +7,8 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QPushButton>
 #include <QFile>
+#include <QPushButton>
 
 #include <algorithm>
 #include <cmath>
@@ -34,22 +34,18 @@ bool ParsePositive(const char* AText, double& AValue) {
 
 } // namespace
 
-bool WantsAutomation(int argc, char** argv) {
-    return argc > 1 && std::strcmp(argv[1], "--automate") == 0;
-}
-
 bool ParseAutomation(int argc, char** argv, TAutomationOptions& AOptions, std::string& AError) {
-    if (!WantsAutomation(argc, argv) || argc < 5) {
-        AError = "--automate needs PORT SECONDS LOGFILE";
+    if (argc < 4) {
+        AError = "needs PORT SECONDS LOGFILE";
         return false;
     }
-    AOptions.Port = QString::fromLocal8Bit(argv[2]);
-    if (!ParsePositive(argv[3], AOptions.Seconds)) {
-        AError = std::string("--automate: SECONDS is not a positive number: ") + argv[3];
+    AOptions.Port = QString::fromLocal8Bit(argv[1]);
+    if (!ParsePositive(argv[2], AOptions.Seconds)) {
+        AError = std::string("SECONDS is not a positive number: ") + argv[2];
         return false;
     }
-    AOptions.LogFile = QString::fromLocal8Bit(argv[4]);
-    for (int i = 5; i < argc; ++i) {
+    AOptions.LogFile = QString::fromLocal8Bit(argv[3]);
+    for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-poll") == 0) {
             AOptions.Poll = false;
         } else if (std::strcmp(argv[i], "--rss-every") == 0 && i + 1 < argc) {
@@ -58,7 +54,7 @@ bool ParseAutomation(int argc, char** argv, TAutomationOptions& AOptions, std::s
                 return false;
             }
         } else {
-            AError = std::string("--automate: unknown argument ") + argv[i];
+            AError = std::string("unknown argument ") + argv[i];
             return false;
         }
     }

@@ -1,4 +1,4 @@
-// quendal --automate, the program itself run headless against the simulated RQ-71: what it
+// quendal_automate, the harness program run headless against the simulated RQ-71: what it
 // logs and saves, what it prints, and how it fails.
 #include "Simulator.h"
 
@@ -53,9 +53,9 @@ protected:
 
     std::string File(const std::string& AName) const { return FFolder + "/" + AName; }
 
-    // Runs quendal with AArguments, waiting at most 30 s.
-    TRun Quendal(std::vector<std::string> AArguments) const {
-        AArguments.insert(AArguments.begin(), QUENDAL_PROGRAM);
+    // Runs quendal_automate with AArguments, waiting at most 30 s.
+    TRun Automate(std::vector<std::string> AArguments) const {
+        AArguments.insert(AArguments.begin(), QUENDAL_AUTOMATE);
         std::vector<char*> argv;
         for (std::string& arg : AArguments)
             argv.push_back(arg.data());
@@ -81,7 +81,7 @@ protected:
             if (std::chrono::steady_clock::now() > deadline) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "quendal did not end within 30 s";
+                ADD_FAILURE() << "quendal_automate did not end within 30 s";
                 return run;
             }
             std::this_thread::sleep_for(10ms);
@@ -121,7 +121,7 @@ long CheckLatenessLine(const std::string& AOut, double ASeconds) {
 TEST_F(Automation, PollingLogsEachPollsLineFeedAndItsAnswer) {
     TSimulatorProcess simulator({"--no-publish", "--seed", "3", "--record", File("sent.bin"),
                                  "--poll-count", File("polls")});
-    const TRun run = Quendal({"--automate", simulator.Path(), "1.5", File("log.txt")});
+    const TRun run = Automate({simulator.Path(), "1.5", File("log.txt")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     CheckLatenessLine(run.Out, 1.5);
     simulator.Stop();
@@ -147,8 +147,8 @@ TEST_F(Automation, WithoutPollTheSavedLogIsExactlyWhatWasSent) {
     TSimulatorProcess simulator({"--no-publish", "--record", File("sent.bin"), "--nul",
                                  "--lines-per-second", "200", "--stream-delay", "1", "--stream-for",
                                  "0.5"});
-    const TRun run = Quendal(
-        {"--automate", simulator.Path(), "2", File("log.txt"), "--no-poll", "--rss-every", "0.5"});
+    const TRun run =
+        Automate({simulator.Path(), "2", File("log.txt"), "--no-poll", "--rss-every", "0.5"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     simulator.Stop();
     std::string sent = ReadFile(File("sent.bin"));
@@ -177,18 +177,18 @@ TEST_F(Automation, WithoutPollTheSavedLogIsExactlyWhatWasSent) {
 
 TEST_F(Automation, ErrorsGoToStandardErrorWithExitCodeOne) {
     const std::string missing = File("no-such-port");
-    TRun run = Quendal({"--automate", missing, "1", File("log.txt")});
+    TRun run = Automate({missing, "1", File("log.txt")});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_NE(run.Err.find("Unable to open com port on " + missing), std::string::npos) << run.Err;
     EXPECT_EQ(run.Out, "");
     EXPECT_FALSE(std::filesystem::exists(File("log.txt")));
 
     TSimulatorProcess simulator({"--no-publish"});
-    run = Quendal({"--automate", simulator.Path(), "0.5", File("no/such/folder/log.txt")});
+    run = Automate({simulator.Path(), "0.5", File("no/such/folder/log.txt")});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_NE(run.Err.find("Fehler beim Speichern der Datei!"), std::string::npos) << run.Err;
 
-    run = Quendal({"--automate", simulator.Path(), "soon", File("log.txt")});
+    run = Automate({simulator.Path(), "soon", File("log.txt")});
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_NE(run.Err.find("SECONDS"), std::string::npos) << run.Err;
 }
@@ -196,7 +196,7 @@ TEST_F(Automation, ErrorsGoToStandardErrorWithExitCodeOne) {
 TEST_F(Automation, ADeviceThatHangsUpWhilePollingFailsTheRun) {
     // Long enough after the start that a slow (sanitized, loaded) program has opened the port.
     TSimulatorProcess simulator({"--no-publish", "--hang-up-after", "2"});
-    const TRun run = Quendal({"--automate", simulator.Path(), "5", File("log.txt")});
+    const TRun run = Automate({simulator.Path(), "5", File("log.txt")});
     EXPECT_EQ(run.ExitCode, 1);
     // Whichever notices first: the port's watch (ReadFile) or the poll's write (WriteFile).
     EXPECT_NE(run.Err.find(" function failed on " + simulator.Path()), std::string::npos)
