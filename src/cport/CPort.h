@@ -343,8 +343,6 @@ private:
 
     bool CanReconfigureOpenPort() const;
     template <typename T>
-    void SetControlSetting(T& AField, T AValue);
-    template <typename T>
     void SetThreadSetting(T& AField, T AValue);
 
     bool FInputCountNotSupported = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <system_error>
+#include <vector>
 
 namespace cport {
 
@@ -25,6 +26,15 @@ constexpr std::array<std::uint32_t, 10> EventMasks = {
     EvMask::Rlsd,     // evRLSD
     EvMask::Rx80Full, // evRx80Full
 };
+
+// Calls AVisit for every link. The count is taken once; a link removed meanwhile (a handler may
+// remove links) shortens the walk instead of reading past the list.
+template <typename TVisit>
+void ForEachLink(const std::vector<TComLink*>& ALinks, TVisit AVisit) {
+    const std::size_t count = ALinks.size();
+    for (std::size_t i = 0; i < count && i < ALinks.size(); ++i)
+        AVisit(*ALinks[i]);
+}
 
 // The order in which a set of events is delivered: errors first, so that a handler of received
 // characters sees the line errors of the same pass reported already.
@@ -294,13 +304,11 @@ void TCustomComPort::ProcessRxChar() {
             Read(buffer.get(), count);
             NotifyRxBuf(buffer.get(), count);
         };
-        const std::size_t linkCount = FLinks.size();
-        for (std::size_t i = 0; i < linkCount && i < FLinks.size(); ++i) {
-            TComLink* link = FLinks[i];
-            if (!link->OnRxBuf()) continue;
+        ForEachLink(FLinks, [&](const TComLink& ALink) {
+            if (!ALink.OnRxBuf()) return;
             if (!buffer) readOnce();
-            link->OnRxBuf()(this, buffer.get(), count);
-        }
+            ALink.OnRxBuf()(this, buffer.get(), count);
+        });
         if (!buffer && !FTriggersOnRxChar) readOnce();
         if (buffer) count = 0;
     }
@@ -458,11 +466,9 @@ void TCustomComPort::NotifyLinksSignal(TLinkNotice ANotice, bool AOnOff) {
     default:
         return;
     }
-    // The count is taken once; a link removed meanwhile shortens the walk instead of
-    // reading past the list.
-    const std::size_t count = FLinks.size();
-    for (std::size_t i = 0; i < count && i < FLinks.size(); ++i)
-        if (const TComSignalEvent& event = (FLinks[i]->*handler)()) event(this, AOnOff);
+    ForEachLink(FLinks, [&](const TComLink& ALink) {
+        if (const TComSignalEvent& event = (ALink.*handler)()) event(this, AOnOff);
+    });
 }
 
 void TCustomComPort::NotifyLinks(TLinkNotice ANotice) {
@@ -480,15 +486,15 @@ void TCustomComPort::NotifyLinks(TLinkNotice ANotice) {
     default:
         return;
     }
-    const std::size_t count = FLinks.size();
-    for (std::size_t i = 0; i < count && i < FLinks.size(); ++i)
-        if (const TNotifyEvent& event = (FLinks[i]->*handler)()) event(this);
+    ForEachLink(FLinks, [&](const TComLink& ALink) {
+        if (const TNotifyEvent& event = (ALink.*handler)()) event(this);
+    });
 }
 
 void TCustomComPort::NotifyLinksTxBuf(const char* ABuffer, std::int32_t ACount) {
-    const std::size_t count = FLinks.size();
-    for (std::size_t i = 0; i < count && i < FLinks.size(); ++i)
-        if (const TRxBufEvent& event = FLinks[i]->OnTxBuf()) event(this, ABuffer, ACount);
+    ForEachLink(FLinks, [&](const TComLink& ALink) {
+        if (const TRxBufEvent& event = ALink.OnTxBuf()) event(this, ABuffer, ACount);
+    });
 }
 
 bool TCustomComPort::AnyLinkWantsRxBuf() const {

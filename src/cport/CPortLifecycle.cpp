@@ -308,13 +308,6 @@ void TCustomComPort::ApplyBufferSettings() {
 }
 
 template <typename T>
-void TCustomComPort::SetControlSetting(T& AField, T AValue) {
-    if (AField == AValue) return;
-    AField = AValue;
-    ApplyControlBlock();
-}
-
-template <typename T>
 void TCustomComPort::SetThreadSetting(T& AField, T AValue) {
     if (AField == AValue) return;
     // The event thread and its dispatch read these while the port is open.
@@ -332,22 +325,22 @@ void TCustomComPort::SetPort(const std::string& AValue) {
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate AValue) {
-    SetControlSetting(FBaudRate, AValue);
+    ChangeSetting(FBaudRate, AValue, this, &TCustomComPort::ApplyControlBlock);
 }
 void TCustomComPort::SetCustomBaudRate(std::int32_t AValue) {
-    SetControlSetting(FCustomBaudRate, AValue);
+    ChangeSetting(FCustomBaudRate, AValue, this, &TCustomComPort::ApplyControlBlock);
 }
 void TCustomComPort::SetStopBits(TStopBits AValue) {
-    SetControlSetting(FStopBits, AValue);
+    ChangeSetting(FStopBits, AValue, this, &TCustomComPort::ApplyControlBlock);
 }
 void TCustomComPort::SetDataBits(TDataBits AValue) {
-    SetControlSetting(FDataBits, AValue);
+    ChangeSetting(FDataBits, AValue, this, &TCustomComPort::ApplyControlBlock);
 }
 void TCustomComPort::SetDiscardNull(bool AValue) {
-    SetControlSetting(FDiscardNull, AValue);
+    ChangeSetting(FDiscardNull, AValue, this, &TCustomComPort::ApplyControlBlock);
 }
 void TCustomComPort::SetEventChar(char AValue) {
-    SetControlSetting(FEventChar, AValue);
+    ChangeSetting(FEventChar, AValue, this, &TCustomComPort::ApplyControlBlock);
 }
 void TCustomComPort::SetSyncMethod(TSyncMethod AValue) {
     SetThreadSetting(FSyncMethod, AValue);

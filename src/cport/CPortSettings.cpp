@@ -1,4 +1,4 @@
-#include "CPort.h"
+#include "CPort_p.h"
 
 namespace cport {
 
@@ -35,25 +35,19 @@ void TComTimeouts::Assign(const TComTimeouts& ASource) {
 }
 
 void TComTimeouts::SetReadInterval(std::int32_t AValue) {
-    SetTimeout(FReadInterval, AValue);
+    ChangeSetting(FReadInterval, AValue, FComPort, &TCustomComPort::ApplyTimeoutSettings);
 }
 void TComTimeouts::SetReadTotalMultiplier(std::int32_t AValue) {
-    SetTimeout(FReadTotalM, AValue);
+    ChangeSetting(FReadTotalM, AValue, FComPort, &TCustomComPort::ApplyTimeoutSettings);
 }
 void TComTimeouts::SetReadTotalConstant(std::int32_t AValue) {
-    SetTimeout(FReadTotalC, AValue);
+    ChangeSetting(FReadTotalC, AValue, FComPort, &TCustomComPort::ApplyTimeoutSettings);
 }
 void TComTimeouts::SetWriteTotalMultiplier(std::int32_t AValue) {
-    SetTimeout(FWriteTotalM, AValue);
+    ChangeSetting(FWriteTotalM, AValue, FComPort, &TCustomComPort::ApplyTimeoutSettings);
 }
 void TComTimeouts::SetWriteTotalConstant(std::int32_t AValue) {
-    SetTimeout(FWriteTotalC, AValue);
-}
-
-void TComTimeouts::SetTimeout(std::int32_t& AField, std::int32_t AValue) {
-    if (AField == AValue) return;
-    AField = AValue;
-    if (FComPort != nullptr) FComPort->ApplyTimeoutSettings();
+    ChangeSetting(FWriteTotalC, AValue, FComPort, &TCustomComPort::ApplyTimeoutSettings);
 }
 
 // --- TComParity -----------------------------------------------------------------------------
@@ -65,24 +59,17 @@ void TComParity::Assign(const TComParity& ASource) {
     FReplaceChar = ASource.FReplaceChar;
 }
 
-template <typename T>
-void TComParity::SetField(T& AField, T AValue) {
-    if (AField == AValue) return;
-    AField = AValue;
-    if (FComPort != nullptr) FComPort->ApplyControlBlock();
-}
-
 void TComParity::SetBits(TParityBits AValue) {
-    SetField(FBits, AValue);
+    ChangeSetting(FBits, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComParity::SetCheck(bool AValue) {
-    SetField(FCheck, AValue);
+    ChangeSetting(FCheck, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComParity::SetReplace(bool AValue) {
-    SetField(FReplace, AValue);
+    ChangeSetting(FReplace, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComParity::SetReplaceChar(char AValue) {
-    SetField(FReplaceChar, AValue);
+    ChangeSetting(FReplaceChar, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 
 // --- TComFlowControl ------------------------------------------------------------------------
@@ -125,46 +112,39 @@ void TComFlowControl::SetFlowControl(TFlowControl AValue) {
     ApplyToPort();
 }
 
-template <typename T>
-void TComFlowControl::SetField(T& AField, T AValue) {
-    if (AField == AValue) return;
-    AField = AValue;
-    ApplyToPort();
-}
-
 void TComFlowControl::ApplyToPort() {
     if (FComPort != nullptr) FComPort->ApplyControlBlock();
 }
 
 void TComFlowControl::SetOutCTSFlow(bool AValue) {
-    SetField(FOutCTSFlow, AValue);
+    ChangeSetting(FOutCTSFlow, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetOutDSRFlow(bool AValue) {
-    SetField(FOutDSRFlow, AValue);
+    ChangeSetting(FOutDSRFlow, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetControlDTR(TDTRFlowControl AValue) {
-    SetField(FControlDTR, AValue);
+    ChangeSetting(FControlDTR, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetControlRTS(TRTSFlowControl AValue) {
-    SetField(FControlRTS, AValue);
+    ChangeSetting(FControlRTS, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetXonXoffOut(bool AValue) {
-    SetField(FXonXoffOut, AValue);
+    ChangeSetting(FXonXoffOut, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetXonXoffIn(bool AValue) {
-    SetField(FXonXoffIn, AValue);
+    ChangeSetting(FXonXoffIn, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetDSRSensitivity(bool AValue) {
-    SetField(FDSRSensitivity, AValue);
+    ChangeSetting(FDSRSensitivity, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetTxContinueOnXoff(bool AValue) {
-    SetField(FTxContinueOnXoff, AValue);
+    ChangeSetting(FTxContinueOnXoff, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetXonChar(char AValue) {
-    SetField(FXonChar, AValue);
+    ChangeSetting(FXonChar, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 void TComFlowControl::SetXoffChar(char AValue) {
-    SetField(FXoffChar, AValue);
+    ChangeSetting(FXoffChar, AValue, FComPort, &TCustomComPort::ApplyControlBlock);
 }
 
 } // namespace cport

@@ -62,8 +62,6 @@ public:
     void SetWriteTotalConstant(std::int32_t AValue);
 
 private:
-    void SetTimeout(std::int32_t& AField, std::int32_t AValue);
-
     std::int32_t FReadInterval = -1;
     std::int32_t FReadTotalM = 0;
     std::int32_t FReadTotalC = 0;
@@ -85,9 +83,6 @@ public:
     void SetReplaceChar(char AValue);
 
 private:
-    template <typename T>
-    void SetField(T& AField, T AValue);
-
     TParityBits FBits = prNone;
     bool FCheck = false;
     bool FReplace = false;
@@ -126,8 +121,6 @@ public:
     void SetXoffChar(char AValue);
 
 private:
-    template <typename T>
-    void SetField(T& AField, T AValue);
     void ApplyToPort();
 
     bool FOutCTSFlow = false;

@@ -1,5 +1,6 @@
 #include "CPort_p.h"
 
+#include <optional>
 #include <string_view>
 
 namespace cport {
@@ -89,52 +90,164 @@ private:
     const std::string& FSection;
 };
 
+// One stored value: its name, the group of StoredProps it belongs to, and how it is read from
+// the port and applied to it. A value is text (the text forms of CPortTypes.h) or an integer.
+struct TStoredValue {
+    const char* Name;
+    TStoredProp Group;
+    std::string (*Text)(const TCustomComPort&) = nullptr;
+    void (*SetText)(TCustomComPort&, const std::string&) = nullptr;
+    std::int32_t (*Integer)(const TCustomComPort&) = nullptr;
+    void (*SetInteger)(TCustomComPort&, std::int32_t) = nullptr;
+    // Stored and loaded only while this holds (null: always).
+    bool (*Applies)(const TCustomComPort&) = nullptr;
+    // What a missing INI line gives; unset: the port's current value.
+    std::optional<std::int32_t> MissingInteger = std::nullopt;
+};
+
+using TPort = TCustomComPort;
+
+// Stored and loaded in this order. The custom rate follows the rate, whose loaded value decides
+// whether it is read; it is neither written nor removed for a named rate, so an earlier custom
+// rate stays in the store.
+const TStoredValue StoredValues[] = {
+    {.Name = "Port",
+     .Group = spBasic,
+     .Text = [](const TPort& P) { return P.Port(); },
+     .SetText = [](TPort& P, const std::string& T) { P.SetPort(T); }},
+    {.Name = "BaudRate",
+     .Group = spBasic,
+     .Text = [](const TPort& P) { return BaudRateToText(P.BaudRate()); },
+     .SetText = [](TPort& P, const std::string& T) { P.SetBaudRate(TextToBaudRate(T)); }},
+    {.Name = "CustomBaudRate",
+     .Group = spBasic,
+     .Integer = [](const TPort& P) { return P.CustomBaudRate(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.SetCustomBaudRate(V); },
+     .Applies = [](const TPort& P) { return P.BaudRate() == brCustom; },
+     .MissingInteger = 9600},
+    {.Name = "StopBits",
+     .Group = spBasic,
+     .Text = [](const TPort& P) { return StopBitsToText(P.StopBits()); },
+     .SetText = [](TPort& P, const std::string& T) { P.SetStopBits(TextToStopBits(T)); }},
+    {.Name = "DataBits",
+     .Group = spBasic,
+     .Text = [](const TPort& P) { return DataBitsToText(P.DataBits()); },
+     .SetText = [](TPort& P, const std::string& T) { P.SetDataBits(TextToDataBits(T)); }},
+    {.Name = "Parity",
+     .Group = spBasic,
+     .Text = [](const TPort& P) { return ParityToText(P.Parity().Bits()); },
+     .SetText = [](TPort& P, const std::string& T) { P.Parity().SetBits(TextToParity(T)); }},
+    {.Name = "FlowControl",
+     .Group = spBasic,
+     .Text = [](const TPort& P) { return FlowControlToText(P.FlowControl().FlowControl()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetFlowControl(TextToFlowControl(T)); }},
+    {.Name = "EventChar",
+     .Group = spOthers,
+     .Text = [](const TPort& P) { return CharToText(P.EventChar()); },
+     .SetText = [](TPort& P, const std::string& T) { P.SetEventChar(TextToChar(T)); }},
+    {.Name = "DiscardNull",
+     .Group = spOthers,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.DiscardNull()); },
+     .SetText = [](TPort& P, const std::string& T) { P.SetDiscardNull(YesNoToBool(T)); }},
+    {.Name = "Parity.Check",
+     .Group = spParity,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.Parity().Check()); },
+     .SetText = [](TPort& P, const std::string& T) { P.Parity().SetCheck(YesNoToBool(T)); }},
+    {.Name = "Parity.Replace",
+     .Group = spParity,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.Parity().Replace()); },
+     .SetText = [](TPort& P, const std::string& T) { P.Parity().SetReplace(YesNoToBool(T)); }},
+    {.Name = "Parity.ReplaceChar",
+     .Group = spParity,
+     .Text = [](const TPort& P) { return CharToText(P.Parity().ReplaceChar()); },
+     .SetText = [](TPort& P, const std::string& T) { P.Parity().SetReplaceChar(TextToChar(T)); }},
+    {.Name = "Buffer.OutputSize",
+     .Group = spBuffer,
+     .Integer = [](const TPort& P) { return P.Buffer().OutputSize(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Buffer().SetOutputSize(V); }},
+    {.Name = "Buffer.InputSize",
+     .Group = spBuffer,
+     .Integer = [](const TPort& P) { return P.Buffer().InputSize(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Buffer().SetInputSize(V); }},
+    {.Name = "Timeouts.ReadInterval",
+     .Group = spTimeouts,
+     .Integer = [](const TPort& P) { return P.Timeouts().ReadInterval(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Timeouts().SetReadInterval(V); }},
+    {.Name = "Timeouts.ReadTotalConstant",
+     .Group = spTimeouts,
+     .Integer = [](const TPort& P) { return P.Timeouts().ReadTotalConstant(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Timeouts().SetReadTotalConstant(V); }},
+    {.Name = "Timeouts.ReadTotalMultiplier",
+     .Group = spTimeouts,
+     .Integer = [](const TPort& P) { return P.Timeouts().ReadTotalMultiplier(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Timeouts().SetReadTotalMultiplier(V); }},
+    {.Name = "Timeouts.WriteTotalConstant",
+     .Group = spTimeouts,
+     .Integer = [](const TPort& P) { return P.Timeouts().WriteTotalConstant(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Timeouts().SetWriteTotalConstant(V); }},
+    {.Name = "Timeouts.WriteTotalMultiplier",
+     .Group = spTimeouts,
+     .Integer = [](const TPort& P) { return P.Timeouts().WriteTotalMultiplier(); },
+     .SetInteger = [](TPort& P, std::int32_t V) { P.Timeouts().SetWriteTotalMultiplier(V); }},
+    {.Name = "FlowControl.ControlRTS",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return RTSControlToText(P.FlowControl().ControlRTS()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetControlRTS(TextToRTSControl(T)); }},
+    {.Name = "FlowControl.ControlDTR",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return DTRControlToText(P.FlowControl().ControlDTR()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetControlDTR(TextToDTRControl(T)); }},
+    {.Name = "FlowControl.DSRSensitivity",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.FlowControl().DSRSensitivity()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetDSRSensitivity(YesNoToBool(T)); }},
+    {.Name = "FlowControl.OutCTSFlow",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.FlowControl().OutCTSFlow()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetOutCTSFlow(YesNoToBool(T)); }},
+    {.Name = "FlowControl.OutDSRFlow",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.FlowControl().OutDSRFlow()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetOutDSRFlow(YesNoToBool(T)); }},
+    {.Name = "FlowControl.TxContinueOnXoff",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.FlowControl().TxContinueOnXoff()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetTxContinueOnXoff(YesNoToBool(T)); }},
+    {.Name = "FlowControl.XonXoffIn",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.FlowControl().XonXoffIn()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetXonXoffIn(YesNoToBool(T)); }},
+    {.Name = "FlowControl.XonXoffOut",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return BoolToYesNo(P.FlowControl().XonXoffOut()); },
+     .SetText = [](TPort& P,
+                   const std::string& T) { P.FlowControl().SetXonXoffOut(YesNoToBool(T)); }},
+    {.Name = "FlowControl.XoffChar",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return CharToText(P.FlowControl().XoffChar()); },
+     .SetText = [](TPort& P, const std::string& T) { P.FlowControl().SetXoffChar(TextToChar(T)); }},
+    {.Name = "FlowControl.XonChar",
+     .Group = spFlowControl,
+     .Text = [](const TPort& P) { return CharToText(P.FlowControl().XonChar()); },
+     .SetText = [](TPort& P, const std::string& T) { P.FlowControl().SetXonChar(TextToChar(T)); }},
+};
+
 void WriteSettings(const TCustomComPort& APort, TSettingsWriter& AOut) {
     const TStoredProps props = APort.StoredProps();
-    if (props.Contains(spBasic)) {
-        AOut.Text("Port", APort.Port());
-        AOut.Text("BaudRate", BaudRateToText(APort.BaudRate()));
-        // Neither written nor removed otherwise: an earlier custom rate stays in the store.
-        if (APort.BaudRate() == brCustom) AOut.Integer("CustomBaudRate", APort.CustomBaudRate());
-        AOut.Text("StopBits", StopBitsToText(APort.StopBits()));
-        AOut.Text("DataBits", DataBitsToText(APort.DataBits()));
-        AOut.Text("Parity", ParityToText(APort.Parity().Bits()));
-        AOut.Text("FlowControl", FlowControlToText(APort.FlowControl().FlowControl()));
-    }
-    if (props.Contains(spOthers)) {
-        AOut.Text("EventChar", CharToText(APort.EventChar()));
-        AOut.Text("DiscardNull", BoolToYesNo(APort.DiscardNull()));
-    }
-    if (props.Contains(spParity)) {
-        const TComParity& parity = APort.Parity();
-        AOut.Text("Parity.Check", BoolToYesNo(parity.Check()));
-        AOut.Text("Parity.Replace", BoolToYesNo(parity.Replace()));
-        AOut.Text("Parity.ReplaceChar", CharToText(parity.ReplaceChar()));
-    }
-    if (props.Contains(spBuffer)) {
-        AOut.Integer("Buffer.OutputSize", APort.Buffer().OutputSize());
-        AOut.Integer("Buffer.InputSize", APort.Buffer().InputSize());
-    }
-    if (props.Contains(spTimeouts)) {
-        const TComTimeouts& timeouts = APort.Timeouts();
-        AOut.Integer("Timeouts.ReadInterval", timeouts.ReadInterval());
-        AOut.Integer("Timeouts.ReadTotalConstant", timeouts.ReadTotalConstant());
-        AOut.Integer("Timeouts.ReadTotalMultiplier", timeouts.ReadTotalMultiplier());
-        AOut.Integer("Timeouts.WriteTotalConstant", timeouts.WriteTotalConstant());
-        AOut.Integer("Timeouts.WriteTotalMultiplier", timeouts.WriteTotalMultiplier());
-    }
-    if (props.Contains(spFlowControl)) {
-        const TComFlowControl& flow = APort.FlowControl();
-        AOut.Text("FlowControl.ControlRTS", RTSControlToText(flow.ControlRTS()));
-        AOut.Text("FlowControl.ControlDTR", DTRControlToText(flow.ControlDTR()));
-        AOut.Text("FlowControl.DSRSensitivity", BoolToYesNo(flow.DSRSensitivity()));
-        AOut.Text("FlowControl.OutCTSFlow", BoolToYesNo(flow.OutCTSFlow()));
-        AOut.Text("FlowControl.OutDSRFlow", BoolToYesNo(flow.OutDSRFlow()));
-        AOut.Text("FlowControl.TxContinueOnXoff", BoolToYesNo(flow.TxContinueOnXoff()));
-        AOut.Text("FlowControl.XonXoffIn", BoolToYesNo(flow.XonXoffIn()));
-        AOut.Text("FlowControl.XonXoffOut", BoolToYesNo(flow.XonXoffOut()));
-        AOut.Text("FlowControl.XoffChar", CharToText(flow.XoffChar()));
-        AOut.Text("FlowControl.XonChar", CharToText(flow.XonChar()));
+    for (const TStoredValue& value : StoredValues) {
+        if (!props.Contains(value.Group) || (value.Applies && !value.Applies(APort))) continue;
+        if (value.Text)
+            AOut.Text(value.Name, value.Text(APort));
+        else
+            AOut.Integer(value.Name, value.Integer(APort));
     }
 }
 
@@ -142,64 +255,13 @@ void WriteSettings(const TCustomComPort& APort, TSettingsWriter& AOut) {
 // applied.
 void ReadSettings(TCustomComPort& APort, TSettingsReader& AIn) {
     const TStoredProps props = APort.StoredProps();
-    if (props.Contains(spBasic)) {
-        APort.SetPort(AIn.Text("Port", APort.Port()));
-        APort.SetBaudRate(TextToBaudRate(AIn.Text("BaudRate", BaudRateToText(APort.BaudRate()))));
-        if (APort.BaudRate() == brCustom)
-            APort.SetCustomBaudRate(AIn.Integer("CustomBaudRate", 9600));
-        APort.SetStopBits(TextToStopBits(AIn.Text("StopBits", StopBitsToText(APort.StopBits()))));
-        APort.SetDataBits(TextToDataBits(AIn.Text("DataBits", DataBitsToText(APort.DataBits()))));
-        APort.Parity().SetBits(
-            TextToParity(AIn.Text("Parity", ParityToText(APort.Parity().Bits()))));
-        APort.FlowControl().SetFlowControl(TextToFlowControl(
-            AIn.Text("FlowControl", FlowControlToText(APort.FlowControl().FlowControl()))));
-    }
-    if (props.Contains(spOthers)) {
-        APort.SetEventChar(TextToChar(AIn.Text("EventChar", CharToText(APort.EventChar()))));
-        APort.SetDiscardNull(
-            YesNoToBool(AIn.Text("DiscardNull", BoolToYesNo(APort.DiscardNull()))));
-    }
-    if (props.Contains(spParity)) {
-        TComParity& parity = APort.Parity();
-        parity.SetCheck(YesNoToBool(AIn.Text("Parity.Check", BoolToYesNo(parity.Check()))));
-        parity.SetReplace(YesNoToBool(AIn.Text("Parity.Replace", BoolToYesNo(parity.Replace()))));
-        parity.SetReplaceChar(
-            TextToChar(AIn.Text("Parity.ReplaceChar", CharToText(parity.ReplaceChar()))));
-    }
-    if (props.Contains(spBuffer)) {
-        TComBuffer& buffer = APort.Buffer();
-        buffer.SetOutputSize(AIn.Integer("Buffer.OutputSize", buffer.OutputSize()));
-        buffer.SetInputSize(AIn.Integer("Buffer.InputSize", buffer.InputSize()));
-    }
-    if (props.Contains(spTimeouts)) {
-        TComTimeouts& t = APort.Timeouts();
-        t.SetReadInterval(AIn.Integer("Timeouts.ReadInterval", t.ReadInterval()));
-        t.SetReadTotalConstant(AIn.Integer("Timeouts.ReadTotalConstant", t.ReadTotalConstant()));
-        t.SetReadTotalMultiplier(
-            AIn.Integer("Timeouts.ReadTotalMultiplier", t.ReadTotalMultiplier()));
-        t.SetWriteTotalConstant(AIn.Integer("Timeouts.WriteTotalConstant", t.WriteTotalConstant()));
-        t.SetWriteTotalMultiplier(
-            AIn.Integer("Timeouts.WriteTotalMultiplier", t.WriteTotalMultiplier()));
-    }
-    if (props.Contains(spFlowControl)) {
-        TComFlowControl& f = APort.FlowControl();
-        f.SetControlRTS(
-            TextToRTSControl(AIn.Text("FlowControl.ControlRTS", RTSControlToText(f.ControlRTS()))));
-        f.SetControlDTR(
-            TextToDTRControl(AIn.Text("FlowControl.ControlDTR", DTRControlToText(f.ControlDTR()))));
-        f.SetDSRSensitivity(
-            YesNoToBool(AIn.Text("FlowControl.DSRSensitivity", BoolToYesNo(f.DSRSensitivity()))));
-        f.SetOutCTSFlow(
-            YesNoToBool(AIn.Text("FlowControl.OutCTSFlow", BoolToYesNo(f.OutCTSFlow()))));
-        f.SetOutDSRFlow(
-            YesNoToBool(AIn.Text("FlowControl.OutDSRFlow", BoolToYesNo(f.OutDSRFlow()))));
-        f.SetTxContinueOnXoff(YesNoToBool(
-            AIn.Text("FlowControl.TxContinueOnXoff", BoolToYesNo(f.TxContinueOnXoff()))));
-        f.SetXonXoffIn(YesNoToBool(AIn.Text("FlowControl.XonXoffIn", BoolToYesNo(f.XonXoffIn()))));
-        f.SetXonXoffOut(
-            YesNoToBool(AIn.Text("FlowControl.XonXoffOut", BoolToYesNo(f.XonXoffOut()))));
-        f.SetXoffChar(TextToChar(AIn.Text("FlowControl.XoffChar", CharToText(f.XoffChar()))));
-        f.SetXonChar(TextToChar(AIn.Text("FlowControl.XonChar", CharToText(f.XonChar()))));
+    for (const TStoredValue& value : StoredValues) {
+        if (!props.Contains(value.Group) || (value.Applies && !value.Applies(APort))) continue;
+        if (value.Text)
+            value.SetText(APort, AIn.Text(value.Name, value.Text(APort)));
+        else
+            value.SetInteger(APort, AIn.Integer(value.Name, value.MissingInteger.value_or(
+                                                                value.Integer(APort))));
     }
 }
 

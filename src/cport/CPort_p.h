@@ -14,6 +14,15 @@
 
 namespace cport {
 
+// The setting rule of every setter: compare, store, and apply to the bound port (if any). A value
+// equal to the stored one changes nothing and does not touch the device.
+template <typename T>
+void ChangeSetting(T& AField, T AValue, TCustomComPort* APort, void (TCustomComPort::*AApply)()) {
+    if (AField == AValue) return;
+    AField = AValue;
+    if (APort != nullptr) (APort->*AApply)();
+}
+
 // The operating system's event mask for a set of events, and back; bits without a member are
 // dropped.
 std::uint32_t EventsToMask(TComEvents AEvents);

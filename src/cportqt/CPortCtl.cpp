@@ -82,31 +82,56 @@ void TComSelect::SelectFlowControl() {
     Fill(FItems, FlowControlCount, FlowControlToText);
 }
 
+// What differs between the settings a selector serves: the fill of its list, how a picked text
+// is stored, the port's value as the list shows it, and how the stored value reaches the port.
+struct TComSelect::TWays {
+    void (TComSelect::*Fill)();
+    void (*Store)(TComSelect&, const std::string&);
+    std::string (*PortText)(const TCustomComPort&);
+    void (*Apply)(const TComSelect&, TCustomComPort&);
+};
+
+const TComSelect::TWays* TComSelect::Ways(TComProperty AProperty) {
+    using S = TComSelect;
+    using P = TCustomComPort;
+    using T = std::string;
+    // In the order of TComProperty, from cpPort.
+    static const TWays ways[] = {
+        {&S::SelectPort, [](S& A, const T& V) { A.FPort = V; }, [](const P& A) { return A.Port(); },
+         [](const S& A, P& B) { B.SetPort(A.FPort); }},
+        {&S::SelectBaudRate, [](S& A, const T& V) { A.StoreBaudRate(V); },
+         [](const P& A) {
+             return A.BaudRate() == brCustom ? std::to_string(A.CustomBaudRate())
+                                             : BaudRateToText(A.BaudRate());
+         },
+         [](const S& A, P& B) {
+             if (A.FBaudRate == brCustom && A.FCustomBaudRate > 0)
+                 B.SetCustomBaudRate(A.FCustomBaudRate);
+             B.SetBaudRate(A.FBaudRate);
+         }},
+        {&S::SelectDataBits, [](S& A, const T& V) { A.FDataBits = TextToDataBits(V); },
+         [](const P& A) { return DataBitsToText(A.DataBits()); },
+         [](const S& A, P& B) { B.SetDataBits(A.FDataBits); }},
+        {&S::SelectStopBits, [](S& A, const T& V) { A.FStopBits = TextToStopBits(V); },
+         [](const P& A) { return StopBitsToText(A.StopBits()); },
+         [](const S& A, P& B) { B.SetStopBits(A.FStopBits); }},
+        {&S::SelectParity, [](S& A, const T& V) { A.FParity = TextToParity(V); },
+         [](const P& A) { return ParityToText(A.Parity().Bits()); },
+         [](const S& A, P& B) { B.Parity().SetBits(A.FParity); }},
+        {&S::SelectFlowControl, [](S& A, const T& V) { A.FFlowControl = TextToFlowControl(V); },
+         [](const P& A) { return FlowControlToText(A.FlowControl().FlowControl()); },
+         [](const S& A, P& B) { B.FlowControl().SetFlowControl(A.FFlowControl); }},
+    };
+    if (AProperty == cpNone) return nullptr;
+    return &ways[AProperty - cpPort];
+}
+
 void TComSelect::SetComProperty(TComProperty AValue) {
     FComProperty = AValue;
-    switch (FComProperty) {
-    case cpNone:
-        if (FItems != nullptr) FItems->Clear();
-        break;
-    case cpPort:
-        SelectPort();
-        break;
-    case cpBaudRate:
-        SelectBaudRate();
-        break;
-    case cpDataBits:
-        SelectDataBits();
-        break;
-    case cpStopBits:
-        SelectStopBits();
-        break;
-    case cpParity:
-        SelectParity();
-        break;
-    case cpFlowControl:
-        SelectFlowControl();
-        break;
-    }
+    if (const TWays* ways = Ways(FComProperty))
+        (this->*ways->Fill)();
+    else if (FItems != nullptr)
+        FItems->Clear();
 }
 
 void TComSelect::Change(const std::string& AText) {
@@ -115,28 +140,7 @@ void TComSelect::Change(const std::string& AText) {
 }
 
 void TComSelect::Store(const std::string& AText) {
-    switch (FComProperty) {
-    case cpNone:
-        break;
-    case cpPort:
-        FPort = AText;
-        break;
-    case cpBaudRate:
-        StoreBaudRate(AText);
-        break;
-    case cpDataBits:
-        FDataBits = TextToDataBits(AText);
-        break;
-    case cpStopBits:
-        FStopBits = TextToStopBits(AText);
-        break;
-    case cpParity:
-        FParity = TextToParity(AText);
-        break;
-    case cpFlowControl:
-        FFlowControl = TextToFlowControl(AText);
-        break;
-    }
+    if (const TWays* ways = Ways(FComProperty)) ways->Store(*this, AText);
 }
 
 void TComSelect::StoreBaudRate(const std::string& AText) {
@@ -158,24 +162,8 @@ void TComSelect::StoreBaudRate(const std::string& AText) {
 }
 
 std::string TComSelect::PortValueText() const {
-    switch (FComProperty) {
-    case cpNone:
-        break;
-    case cpPort:
-        return FComPort->Port();
-    case cpBaudRate:
-        return FComPort->BaudRate() == brCustom ? std::to_string(FComPort->CustomBaudRate())
-                                                : BaudRateToText(FComPort->BaudRate());
-    case cpDataBits:
-        return DataBitsToText(FComPort->DataBits());
-    case cpStopBits:
-        return StopBitsToText(FComPort->StopBits());
-    case cpParity:
-        return ParityToText(FComPort->Parity().Bits());
-    case cpFlowControl:
-        return FlowControlToText(FComPort->FlowControl().FlowControl());
-    }
-    return {};
+    const TWays* ways = Ways(FComProperty);
+    return ways != nullptr ? ways->PortText(*FComPort) : std::string();
 }
 
 void TComSelect::UpdateSettings(int& AItemIndex) {
@@ -197,30 +185,7 @@ void TComSelect::UpdateSettings(int& AItemIndex) {
 
 void TComSelect::ApplySettings() {
     if (FComPort == nullptr) return;
-    switch (FComProperty) {
-    case cpNone:
-        break;
-    case cpPort:
-        FComPort->SetPort(FPort);
-        break;
-    case cpBaudRate:
-        if (FBaudRate == brCustom && FCustomBaudRate > 0)
-            FComPort->SetCustomBaudRate(FCustomBaudRate);
-        FComPort->SetBaudRate(FBaudRate);
-        break;
-    case cpDataBits:
-        FComPort->SetDataBits(FDataBits);
-        break;
-    case cpStopBits:
-        FComPort->SetStopBits(FStopBits);
-        break;
-    case cpParity:
-        FComPort->Parity().SetBits(FParity);
-        break;
-    case cpFlowControl:
-        FComPort->FlowControl().SetFlowControl(FFlowControl);
-        break;
-    }
+    if (const TWays* ways = Ways(FComProperty)) ways->Apply(*this, *FComPort);
 }
 
 // --- TComComboBox -------------------------------------------------------------------------------

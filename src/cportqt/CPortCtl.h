@@ -90,6 +90,9 @@ public:
     void SetAutoApply(bool AValue) { FAutoApply = AValue; }
 
 private:
+    struct TWays;
+    // How the served setting is filled, stored, shown and applied; null for cpNone.
+    static const TWays* Ways(TComProperty AProperty);
     // Stores the value of AText in the field of the served setting.
     void Store(const std::string& AText);
     void StoreBaudRate(const std::string& AText);
