@@ -96,7 +96,7 @@ TEST_F(PortList, OversizedNamesOrDataRaiseAndKeepTheList) {
 
 TEST_F(PortList, AnEnumerationErrorDiscardsWhatWasRead) {
     AddPorts({"COM1", "COM2", "COM3"});
-    Fake.Fail("RegEnumValueW", WinError::AccessDenied, 1);
+    Fake.Fail("RegEnumValueW", WinError::AccessDenied, 1, 1);
     ExpectRegistryError(WinError::AccessDenied);
 }
 

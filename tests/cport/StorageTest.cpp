@@ -503,7 +503,7 @@ TEST_F(Storage, LoadBracketIsClosedAfterAFailure) {
 
 TEST_F(Storage, PlatformFailuresBecomeTheStoreAndLoadCodes) {
     auto port = MakePort();
-    Fake.Fail("RegSetValueExW", WinError::AccessDenied, 2);
+    Fake.Fail("RegSetValueExW", WinError::AccessDenied, 1, 2);
     try {
         port->StoreSettings(stRegistry, Location);
         FAIL() << "no error";
@@ -525,7 +525,7 @@ TEST_F(Storage, PlatformFailuresBecomeTheStoreAndLoadCodes) {
     EXPECT_EQ(Fake.ProfileFlushes, flushes + 1) << "the INI accessor is released too";
 
     // The release of a successful store counts as part of it.
-    Fake.Fail("WritePrivateProfileStringW", 5, 6);
+    Fake.Fail("WritePrivateProfileStringW", 5, 1, 6);
     EXPECT_EQ(CodeOf([&] { port->StoreSettings(stIniFile, IniFile); }), cpeStoreSettings);
 }
 

@@ -1,6 +1,7 @@
 // Transfers on a real device: a pseudo-terminal whose master side plays the device.
 #include "CPort.h"
 #include "GuiThread.h"
+#include "Pattern.h"
 #include "PtyPair.h"
 #include "platform/ComPlatform.h"
 
@@ -16,13 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A pattern in which every byte value occurs, so that nothing is translated unnoticed.
-std::string Pattern(std::size_t ASize) {
-    std::string data(ASize, '\0');
-    for (std::size_t i = 0; i < ASize; ++i)
-        data[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return data;
-}
+using test::Pattern;
 
 class TransferPty : public ::testing::Test {
 protected:

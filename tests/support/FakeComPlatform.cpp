@@ -51,16 +51,6 @@ void TFakeComPlatform::ClearCalls() {
     FCalls.clear();
 }
 
-void TFakeComPlatform::Fail(const std::string& AName, TOsError ACode, int ATimes) {
-    std::lock_guard lock(FLock);
-    FFailures[AName] = {ACode, ATimes};
-}
-
-void TFakeComPlatform::ClearFailures() {
-    std::lock_guard lock(FLock);
-    FFailures.clear();
-}
-
 void TFakeComPlatform::Receive(const std::string& ABytes) {
     std::lock_guard lock(FLock);
     FInput += ABytes;
@@ -186,10 +176,7 @@ TOsError TFakeComPlatform::Enter(TCall ACall) {
     const std::string name = ACall.Name;
     FCalls.push_back(std::move(ACall));
     FChanged.notify_all();
-    auto failure = FFailures.find(name);
-    if (failure == FFailures.end() || failure->second.second == 0) return WinError::Success;
-    if (failure->second.second > 0) --failure->second.second;
-    return failure->second.first;
+    return InjectedFailure(name);
 }
 
 TFakeComPlatform::TDevice* TFakeComPlatform::FindDevice(THandle AHandle) {

@@ -1,11 +1,11 @@
 // A recording platform for tests: a scripted serial device, in-process events and waits, and
 // the registry, profile and comparison calls passed on to a store platform (the native one
 // unless another is given, such as the in-memory TStoreFakePlatform). Every call is
-// recorded, and any call can be made to fail with a chosen OS error code, so each raise site
-// of the component can be tested with its exact code, OS code and message.
+// recorded, and any call can be made to fail with a chosen OS error code (TFakePlatformBase::Fail),
+// so each raise site of the component can be tested with its exact code, OS code and message.
 #pragma once
 
-#include "platform/ComPlatform.h"
+#include "FakePlatformBase.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +18,7 @@
 
 namespace cport::test {
 
-class TFakeComPlatform : public TComPlatform {
+class TFakeComPlatform : public TFakePlatformBase {
 public:
     struct TCall {
         explicit TCall(std::string AName, THandle AHandle = InvalidHandle, std::uint64_t AArg1 = 0,
@@ -46,11 +46,6 @@ public:
     std::vector<TCall> CallsNamed(const std::string& AName) const;
     int CountCalls(const std::string& AName) const;
     void ClearCalls();
-
-    // --- Failures ---------------------------------------------------------------------------
-    // The next ATimes calls of AName fail with ACode (ATimes < 0: every call until cleared).
-    void Fail(const std::string& AName, TOsError ACode, int ATimes = 1);
-    void ClearFailures();
 
     // --- The device -------------------------------------------------------------------------
     // Bytes the device has received and a read can take.
@@ -178,7 +173,6 @@ private:
     mutable std::mutex FLock;
     mutable std::condition_variable FChanged;
     std::vector<TCall> FCalls;
-    std::map<std::string, std::pair<TOsError, int>> FFailures;
     std::map<THandle, TDevice> FDevices;
     std::map<THandle, TEvent> FEvents;
     THandle FNextHandle = 0x1000;

@@ -37,12 +37,7 @@ TRegValue TStoreFakePlatform::DWord(std::uint32_t AValue) {
 
 TOsError TStoreFakePlatform::Enter(const std::string& ACall) {
     Calls.push_back(ACall);
-    const auto it = FFailures.find(ACall);
-    if (it == FFailures.end()) return 0;
-    if (it->second.second-- > 0) return 0;
-    const TOsError code = it->second.first;
-    FFailures.erase(it);
-    return code;
+    return InjectedFailure(ACall);
 }
 
 TStoreFakePlatform::TKey* TStoreFakePlatform::Find(const std::string& AFullPath) {

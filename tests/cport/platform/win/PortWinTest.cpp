@@ -3,6 +3,7 @@
 // thread.
 #include "CPort.h"
 #include "GuiThread.h"
+#include "Pattern.h"
 #include "RemoteDevice.h"
 #include "Wine.h"
 
@@ -28,13 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A pattern in which every byte value occurs.
-std::string Pattern(std::size_t ASize) {
-    std::string data(ASize, '\0');
-    for (std::size_t i = 0; i < ASize; ++i)
-        data[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return data;
-}
+using test::Pattern;
 
 // The handles this process holds, counted in the system's handle list: Wine's
 // GetProcessHandleCount always reports 0.
