@@ -6,7 +6,7 @@ BUILD_ROOT="${QUENDAL_BUILD_ROOT:-$ROOT/build}"
 JOBS="${QUENDAL_JOBS:-$(nproc)}"
 
 # Debian packages each part of the work needs.
-PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config)
+PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config clang-format)
 # The soak runs the program on a virtual X display (xvfb-run needs xauth, only recommended);
 # the fault tests use pySerial as a second program on a port.
 PKG_TEST=(libgtest-dev libgmock-dev python3-serial xvfb xauth)
@@ -60,11 +60,13 @@ launcher_args() {
     command -v ccache >/dev/null && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 }
 
-# configure NAME [cmake args...]: configures build/NAME with Ninja.
+# configure NAME [cmake args...]: configures build/NAME from the preset NAME in
+# CMakePresets.json. CMake's chatter is left out, but not what it did not find (Wine, say).
 configure() {
     local name="$1"
     shift
-    cmake -S "$ROOT" -B "$BUILD_ROOT/$name" -G Ninja $(launcher_args) "$@" >/dev/null
+    (cd "$ROOT" && cmake --preset "$name" -B "$BUILD_ROOT/$name" $(launcher_args) "$@") |
+        { grep -F 'not found' || true; }
 }
 
 build() {

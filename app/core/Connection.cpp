@@ -50,8 +50,8 @@ std::string TConnection::StatusText() const {
         break;
     }
     static constexpr char Parity[] = {'N', 'O', 'E', 'M', 'S'};
-    const std::int32_t rate = FPort.BaudRate() == brCustom ? FPort.CustomBaudRate()
-                                                           : BaudRateToValue(FPort.BaudRate());
+    const std::int32_t rate =
+        FPort.BaudRate() == brCustom ? FPort.CustomBaudRate() : BaudRateToValue(FPort.BaudRate());
     return ShortName(FPort.Port()) + " " + std::to_string(rate) + " " +
            DataBitsToText(FPort.DataBits()) + Parity[FPort.Parity().Bits()] +
            StopBitsToText(FPort.StopBits());

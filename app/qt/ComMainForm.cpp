@@ -12,15 +12,15 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
-#include <QMenu>
-#include <QUrl>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 
 namespace quendal {
 
@@ -166,9 +166,8 @@ void TForm1::FormCreate() {
     FLog.SetOnChanged([this] { LogChanged(); });
     FLog.SetOnJournalFailed([this](const std::string& AMessage) {
         // Shown from the event loop, not from inside the port's handler that logged the text.
-        QTimer::singleShot(0, this, [this, text = QString::fromStdString(AMessage)] {
-            ShowMessage(text);
-        });
+        QTimer::singleShot(0, this,
+                           [this, text = QString::fromStdString(AMessage)] { ShowMessage(text); });
     });
     Memo->SetOnMenu([this](QMenu& AMenu) { AddMenuEntries(AMenu); });
     FView.Load();
@@ -190,10 +189,9 @@ void TForm1::LayoutControls() {
     if (Memo == nullptr) return;
     const int dx = width() - 232, dy = height() - 290;
     Memo->setGeometry(0, 0, 145 + dx, 257 + dy);
-    const std::pair<QWidget*, int> column[] = {{Button_Settings, 8}, {Button_Open, 40},
-                                               {CheckBox1, 80},      {Button2, 112},
-                                               {Button4, 144},       {Button3, 176},
-                                               {Button5, 208},       {Button1, 240}};
+    const std::pair<QWidget*, int> column[] = {
+        {Button_Settings, 8}, {Button_Open, 40}, {CheckBox1, 80}, {Button2, 112},
+        {Button4, 144},       {Button3, 176},    {Button5, 208},  {Button1, 240}};
     for (const auto& [control, top] : column)
         control->move(152 + dx, top);
     Edit_Data->move(72, 256 + dy);
@@ -281,10 +279,11 @@ void TForm1::OfferRecovery() {
                     .arg(FRestore->Lines())
                     .arg(FRestore->Bytes())
                     .arg(when, QString::fromStdString(unended->Path));
-            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
-                            question, QMessageBox::Yes | QMessageBox::No, this);
+            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question,
+                            QMessageBox::Yes | QMessageBox::No, this);
             if (box.exec() == QMessageBox::Yes) {
-                if (!FLog.FinishRestore(*FRestore)) ShowFailure("The log could not be restored.", *FRestore);
+                if (!FLog.FinishRestore(*FRestore))
+                    ShowFailure("The log could not be restored.", *FRestore);
             } else {
                 FLog.Forget(unended->Path);
             }
