@@ -7,7 +7,7 @@
 // or the process that published it has ended, so a crashed publisher leaves nothing visible.
 #pragma once
 
-#include "platform/ComPlatform.h"
+#include "OsTypes.h"
 
 #include <string>
 
