@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quendal_automate: %s\n%s", error.c_str(), Usage);
         return 2;
     }
-    cport::InstallQtMainThread();
+    cport::InstallQtMainThreadAndSetupDialog();
 
     // Before the window: its start may already report an error.
     quendal::TAutomation automation(options);

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     for (const int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/quendal/icon-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
-    cport::InstallQtMainThread();
+    cport::InstallQtMainThreadAndSetupDialog();
 
     quendal::TForm1 form;
     quendal::TForm9 about;

@@ -167,8 +167,8 @@ public:
     void SetDiscardNull(bool AValue);
     char EventChar() const { return FEventChar; }
     void SetEventChar(char AValue);
-    // Takes effect at the next Open.
     TComEvents Events() const { return FEvents; }
+    // Takes effect at the next Open.
     void SetEvents(TComEvents AValue) { FEvents = AValue; }
     TStoredProps StoredProps() const { return FStoredProps; }
     void SetStoredProps(TStoredProps AValue) { FStoredProps = AValue; }
@@ -181,8 +181,8 @@ public:
     bool TriggersOnRxChar() const { return FTriggersOnRxChar && !FHasLink; }
     // Raises EComPort code 22 while a registered link wants received buffers.
     void SetTriggersOnRxChar(bool AValue);
-    // Ignored while the port is open.
     bool Overlapped() const { return FOverlapped; }
+    // Ignored while the port is open.
     void SetOverlapped(bool AValue);
 
     // The owned settings objects. The setters copy the given object's fields and apply the

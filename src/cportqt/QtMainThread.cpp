@@ -82,12 +82,12 @@ QPointer<TQueueServer>& Server() {
 
 } // namespace
 
-void InstallQtMainThread() {
+void InstallQtMainThreadAndSetupDialog() {
     QCoreApplication* app = QCoreApplication::instance();
     if (qobject_cast<QApplication*>(app) == nullptr)
-        throw std::logic_error("InstallQtMainThread needs a QApplication");
+        throw std::logic_error("InstallQtMainThreadAndSetupDialog needs a QApplication");
     if (QThread::currentThread() != app->thread())
-        throw std::logic_error("InstallQtMainThread must run on the GUI thread");
+        throw std::logic_error("InstallQtMainThreadAndSetupDialog must run on the GUI thread");
     if (!Server().isNull()) return;
 
     TMainThread::SetId(std::this_thread::get_id());

@@ -15,7 +15,7 @@ namespace cport {
 // QtExceptionReport as the application's exception report and RunSetupDialog as the ports'
 // setup dialog. Calling it again has no further effect. Raises std::logic_error on another
 // thread or without a QApplication.
-void InstallQtMainThread();
+void InstallQtMainThreadAndSetupDialog();
 
 // The application's exception report for Qt programs: a plain message box with the exception's
 // message and an OK button, shown on the GUI thread (from another thread the report is handed

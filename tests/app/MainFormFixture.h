@@ -62,7 +62,7 @@ protected:
         // The logs' journals too go to the test's own folder.
         ::setenv("XDG_STATE_HOME", FFolder.c_str(), 1);
         FPrevious = cport::TMainThread::SetExceptionReport(cport::QtExceptionReport);
-        cport::InstallQtMainThread();
+        cport::InstallQtMainThreadAndSetupDialog();
     }
     ~MainForm() override {
         cport::TMainThread::SetExceptionReport(FPrevious);

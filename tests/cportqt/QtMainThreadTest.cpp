@@ -33,7 +33,7 @@ protected:
     // report back that they had.
     QtMainThread()
         : FPrevious(TMainThread::SetExceptionReport(QtExceptionReport)) {
-        InstallQtMainThread();
+        InstallQtMainThreadAndSetupDialog();
     }
     ~QtMainThread() override { TMainThread::SetExceptionReport(FPrevious); }
 
@@ -158,7 +158,7 @@ TEST_F(QtMainThread, InstallingRefusesAnotherThread) {
     bool refused = false;
     std::thread([&] {
         try {
-            InstallQtMainThread();
+            InstallQtMainThreadAndSetupDialog();
         } catch (const std::logic_error&) {
             refused = true;
         }

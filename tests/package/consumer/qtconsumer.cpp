@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    cport::InstallQtMainThread();
+    cport::InstallQtMainThreadAndSetupDialog();
     cport::TComPort port(nullptr);
     cport::TComComboBox box;
     box.SetComPort(&port);

@@ -14,8 +14,7 @@ namespace cport {
 inline constexpr std::uint32_t DefaultQueueSize = 4096;
 // The input queue holds at least this much, whatever size is asked for (sizes are a
 // recommendation, as on Windows): with the 1 KiB a port asks for by default, a fast device
-// would cost a hand-over to the GUI thread per kilobyte. Measured on a pty: a 16 MiB bulk
-// receive reaches a fifth of the machine's limit with 1 KiB, all of it with 64 KiB.
+// would cost a hand-over to the GUI thread per kilobyte (bench/RESULTS.md has the numbers).
 inline constexpr std::uint32_t MinQueueCapacity = 64u << 10;
 
 inline TOsError Errno() {

@@ -152,8 +152,8 @@ TEST(InputDecoder, EventCharacterIsSeenOnlyWhenItReachesTheQueue) {
     EXPECT_EQ(Decode(replaced, Bytes({0xFF, 0xFF})).Events, 0u);
 }
 
-// Found by fuzzing: an empty run handed memchr a null buffer when the event character was
-// watched (undefined even for 0 bytes; the sanitizer build reports it).
+// An empty run never reaches memchr with a null buffer while the event character is watched:
+// that is undefined even for 0 bytes, and the sanitizer build reports it.
 TEST(InputDecoder, EmptyInputWithoutBuffersDecodesToNothing) {
     for (const bool marks : {false, true}) {
         TInputDecoder decoder;

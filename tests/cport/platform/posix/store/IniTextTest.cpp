@@ -60,8 +60,8 @@ TEST(IniText, MissingSectionsAreAppendedInTheFilesLineEnds) {
               "[A]\nx=1\n\n[S]\nk=v\n");
 }
 
-// Found by fuzzing: a name with blanks around it was added as given but replaced without them,
-// so writing the same value twice changed the file twice.
+// Names lose their blanks both when added and when replaced, so that writing the same value
+// twice leaves the file as the first write did.
 TEST(IniText, NamesAreWrittenWithoutTheirBlanks) {
     const std::string once = IniWriteValue("", " S ", std::string("k\t "), std::string("v"));
     EXPECT_EQ(once, "[S]\nk=v\n");
@@ -72,8 +72,8 @@ TEST(IniText, NamesAreWrittenWithoutTheirBlanks) {
     EXPECT_EQ(IniWriteValue(added, "S", std::string(" k "), std::string("v")), added);
 }
 
-// Found by fuzzing: the value of a last line ending in a lone CR lost the CR when a line was
-// added after it, since the CR then began the CR LF.
+// A last line ending in a lone CR keeps it as its line end when a line is added after it, rather
+// than the CR becoming the start of a CR LF and the value losing it.
 TEST(IniText, ACarriageReturnEndingTheFileEndsTheLastLine) {
     EXPECT_EQ(IniReadValue("[S]\nk=v\r", "S", "k"), "v");
     const std::string added = IniWriteValue("[S]\nk=v\r", "S", std::string("n"), std::string("1"));

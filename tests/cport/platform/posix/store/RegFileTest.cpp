@@ -127,7 +127,7 @@ TEST(RegFile, RejectsWhatItCannotRepresentFaithfully) {
     EXPECT_TRUE(ParseRegFile(head + "[HKEY_CURRENT_USER]\n@=\"root default\"\n", Root));
 }
 
-// Found by fuzzing: both read values changed when the store was written back and read again.
+// Values read from a hand-edited file read the same after the store is written back.
 TEST(RegFile, ValuesReadFromHandEditedFilesSurviveWritingBack) {
     const std::string text = "Windows Registry Editor Version 5.00\n\n"
                              "[HKEY_CURRENT_USER\\K]\n"
