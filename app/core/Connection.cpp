@@ -50,8 +50,9 @@ std::string TConnection::StatusText() const {
         break;
     }
     static constexpr char Parity[] = {'N', 'O', 'E', 'M', 'S'};
-    const std::int32_t rate =
-        FPort.BaudRate() == brCustom ? FPort.CustomBaudRate() : BaudRateToValue(FPort.BaudRate());
+    const std::int64_t rate = FPort.BaudRate() == brCustom
+                                  ? std::int64_t{FPort.CustomBaudRate()}
+                                  : std::int64_t{BaudRateToValue(FPort.BaudRate())};
     return ShortName(FPort.Port()) + " " + std::to_string(rate) + " " +
            DataBitsToText(FPort.DataBits()) + Parity[FPort.Parity().Bits()] +
            StopBitsToText(FPort.StopBits());
