@@ -1,6 +1,7 @@
 // Stored settings and the port list on the system's own registry and profile functions (under
 // Wine: the prefix's registry). Every test works in keys and files of its own and removes them.
 #include "CPort.h"
+#include "CPortList.h"
 
 // Lean: the full header's printer functions would rename SetPort.
 #define WIN32_LEAN_AND_MEAN
