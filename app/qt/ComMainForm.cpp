@@ -270,8 +270,7 @@ void TForm1::OfferRecovery() {
     FRestore = FLog.StartRestore(unended->Path);
     RunWithProgress(this, *FRestore, QStringLiteral("Reading the last log..."), [this, unended] {
         if (FRestore->Succeeded()) {
-            const QString question =
-                QString::fromStdString(RecoveryQuestion(*unended, *FRestore));
+            const QString question = QString::fromStdString(RecoveryQuestion(*unended, *FRestore));
             QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
                             question, QMessageBox::Yes | QMessageBox::No, this);
             if (box.exec() == QMessageBox::Yes) {

@@ -13,7 +13,8 @@ QString LogBytesToText(std::string_view ABytes) {
 }
 
 std::string LogTextToBytes(QStringView AText) {
-    return Utf16ToCodePage(std::u16string_view(AText.utf16(), static_cast<std::size_t>(AText.size())));
+    return Utf16ToCodePage(
+        std::u16string_view(AText.utf16(), static_cast<std::size_t>(AText.size())));
 }
 
 } // namespace quendal

@@ -40,7 +40,11 @@ enum : int {
     IdNewLine,
     IdLabel
 };
-enum : UINT_PTR { TimerPoll = 1, TimerReconnect, TimerJournal };
+enum : UINT_PTR {
+    TimerPoll = 1,
+    TimerReconnect,
+    TimerJournal
+};
 constexpr UINT ShowPendingMessage = WM_APP + 10;
 constexpr UINT OfferRecoveryMessage = WM_APP + 11;
 
@@ -108,10 +112,10 @@ void TForm1::CreateControls() {
     Button3 = button(L"&Load", IdLoad, 176);
     Button5 = button(L"A&bout", IdAbout, 208);
     Button1 = button(L"&Quit", IdQuit, 240);
-    Edit_Data = control(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL | WS_BORDER, IdData, 72, 256, 81,
-                        21);
-    Button_Send = control(L"BUTTON", L"&Send", BS_DEFPUSHBUTTON | WS_TABSTOP, IdSend, 152, 264, 75,
-                          25);
+    Edit_Data =
+        control(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL | WS_BORDER, IdData, 72, 256, 81, 21);
+    Button_Send =
+        control(L"BUTTON", L"&Send", BS_DEFPUSHBUTTON | WS_TABSTOP, IdSend, 152, 264, 75, 25);
     NewLine_CB = control(L"BUTTON", L"Send new line", BS_AUTOCHECKBOX | WS_TABSTOP, IdNewLine, 8,
                          264, 89, 17);
     SendMessageW(NewLine_CB, BM_SETCHECK, BST_CHECKED, 0);
@@ -240,8 +244,8 @@ void TForm1::Button_SendClick() {
         GetWindowTextW(Edit_Data, text.data(), static_cast<int>(text.size()))));
     if (Ticked(NewLine_CB)) text += L"\r\n";
     try {
-        ComPort->WriteStr(
-            Utf16ToCodePage(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size())));
+        ComPort->WriteStr(Utf16ToCodePage(
+            std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size())));
     } catch (const EComPort& e) {
         StopTimer1();
         if (!PollSurvivesWriteError(e)) SetPoll(false);
@@ -264,8 +268,7 @@ void TForm1::ComPortClose() {
 }
 
 void TForm1::ConnectionChanged() {
-    if (Label1 != nullptr)
-        SetWindowTextW(Label1, Utf8ToWide(FConnection->StatusText()).c_str());
+    if (Label1 != nullptr) SetWindowTextW(Label1, Utf8ToWide(FConnection->StatusText()).c_str());
     if (FHandle == nullptr) return;
     // Looks for the device a moment after it went (a quick replug), then once a second while
     // it is gone; otherwise the timer sleeps.
@@ -456,7 +459,8 @@ LRESULT CALLBACK TForm1::WindowProc(HWND AWindow, UINT AMsg, WPARAM AWParam, LPA
         SetWindowLongPtrW(AWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
     auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
-    if (form == nullptr || form->FHandle == nullptr) return DefWindowProcW(AWindow, AMsg, AWParam, ALParam);
+    if (form == nullptr || form->FHandle == nullptr)
+        return DefWindowProcW(AWindow, AMsg, AWParam, ALParam);
     return form->Message(AMsg, AWParam, ALParam);
 }
 

@@ -13,8 +13,7 @@ constexpr std::uint64_t PieceBytes = 1 << 20;
 
 } // namespace
 
-TLogPane::TLogPane(HWND AParent, int AId, TLog& ALog, int ALeft, int ATop, int AWidth,
-                   int AHeight)
+TLogPane::TLogPane(HWND AParent, int AId, TLog& ALog, int ALeft, int ATop, int AWidth, int AHeight)
     : FLog(ALog)
     , FGeneration(ALog.Generation()) {
     FHandle = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",

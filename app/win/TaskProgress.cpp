@@ -63,13 +63,15 @@ public:
             const std::uint64_t total = FTask.Total();
             if (total == 0) {
                 // A source of unknown size.
-                SetWindowLongPtrW(FBar, GWL_STYLE, GetWindowLongPtrW(FBar, GWL_STYLE) | PBS_MARQUEE);
+                SetWindowLongPtrW(FBar, GWL_STYLE,
+                                  GetWindowLongPtrW(FBar, GWL_STYLE) | PBS_MARQUEE);
                 SendMessageW(FBar, PBM_SETMARQUEE, TRUE, 0);
             } else {
-                SendMessageW(FBar, PBM_SETPOS,
-                             static_cast<WPARAM>(static_cast<double>(std::min(FTask.Progress(), total)) *
-                                                 1000.0 / static_cast<double>(total)),
-                             0);
+                SendMessageW(
+                    FBar, PBM_SETPOS,
+                    static_cast<WPARAM>(static_cast<double>(std::min(FTask.Progress(), total)) *
+                                        1000.0 / static_cast<double>(total)),
+                    0);
             }
         }
         return false;
@@ -90,21 +92,21 @@ private:
         const DWORD style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
         RECT frame{0, 0, 260, 90};
         AdjustWindowRectEx(&frame, style, FALSE, 0);
-        FWindow = CreateWindowExW(0, ClassName, L"Quendal", style, owner.left + 10,
-                                  owner.top + 40, frame.right - frame.left,
-                                  frame.bottom - frame.top, FOwner, nullptr, instance, nullptr);
+        FWindow = CreateWindowExW(0, ClassName, L"Quendal", style, owner.left + 10, owner.top + 40,
+                                  frame.right - frame.left, frame.bottom - frame.top, FOwner,
+                                  nullptr, instance, nullptr);
         if (FWindow == nullptr) return;
         SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&FTask));
         const auto font = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
-        const HWND label = CreateWindowExW(0, L"STATIC", FLabel.c_str(), WS_CHILD | WS_VISIBLE,
-                                           10, 8, 240, 16, FWindow, nullptr, instance, nullptr);
+        const HWND label = CreateWindowExW(0, L"STATIC", FLabel.c_str(), WS_CHILD | WS_VISIBLE, 10,
+                                           8, 240, 16, FWindow, nullptr, instance, nullptr);
         SendMessageW(label, WM_SETFONT, font, FALSE);
         FBar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 10, 28, 240, 18,
                                FWindow, nullptr, instance, nullptr);
         SendMessageW(FBar, PBM_SETRANGE32, 0, 1000);
         const HWND cancel = CreateWindowExW(
-            0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 175,
-            56, 75, 25, FWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdCancel)), instance,
+            0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 175, 56,
+            75, 25, FWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdCancel)), instance,
             nullptr);
         SendMessageW(cancel, WM_SETFONT, font, FALSE);
         // Modal to the owner only: the owner still repaints and logs, but takes no commands.

@@ -39,8 +39,9 @@ HBITMAP DecodeJpeg(const void* AData, std::size_t ASize, SIZE& ASizeOut) {
     if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP &&
         SUCCEEDED(picture->get_Handle(&handle))) {
         // A copy of our own: the picture's bitmap goes with the picture.
-        result = static_cast<HBITMAP>(CopyImage(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)),
-                                                IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        result =
+            static_cast<HBITMAP>(CopyImage(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)),
+                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         BITMAP info{};
         if (result != nullptr && GetObjectW(result, sizeof info, &info) != 0)
             ASizeOut = SIZE{info.bmWidth, info.bmHeight};
@@ -69,9 +70,9 @@ TForm9::TForm9() {
     const DWORD exStyle = WS_EX_TOOLWINDOW;
     RECT frame{0, 0, ClientWidth, ClientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    FHandle = CreateWindowExW(exStyle, ClassName, L"   About", style, 389, 287,
-                              frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                              instance, this);
+    FHandle =
+        CreateWindowExW(exStyle, ClassName, L"   About", style, 389, 287, frame.right - frame.left,
+                        frame.bottom - frame.top, nullptr, nullptr, instance, this);
 }
 
 TForm9::~TForm9() {
@@ -106,7 +107,8 @@ void TForm9::Paint() {
 LRESULT CALLBACK TForm9::WindowProc(HWND AWindow, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
     if (AMsg == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(ALParam);
-        SetWindowLongPtrW(AWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrW(AWindow, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* form = reinterpret_cast<TForm9*>(GetWindowLongPtrW(AWindow, GWLP_USERDATA));
     if (form == nullptr) return DefWindowProcW(AWindow, AMsg, AWParam, ALParam);

@@ -7,10 +7,9 @@ namespace cport {
 
 HFONT DialogFont() {
     // Made once and kept until the program ends, as stock objects are.
-    static const HFONT font =
-        CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                    DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+    static const HFONT font = CreateFontW(
+        -11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
     return font;
 }
 
@@ -31,9 +30,9 @@ public:
     int IndexOf(const std::string& AText) const override {
         if (FCombo.FHandle == nullptr || Count() == 0) return -1;
         const std::wstring text = Utf8ToWide(AText);
-        const LRESULT found = SendMessageW(FCombo.FHandle, CB_FINDSTRINGEXACT,
-                                           static_cast<WPARAM>(-1),
-                                           reinterpret_cast<LPARAM>(text.c_str()));
+        const LRESULT found =
+            SendMessageW(FCombo.FHandle, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>(text.c_str()));
         return found == CB_ERR ? -1 : static_cast<int>(found);
     }
 

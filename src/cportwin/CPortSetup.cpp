@@ -16,7 +16,11 @@ constexpr int ClientHeight = 216;
 // The group box's origin: the labels and selectors are placed in its coordinates.
 constexpr int GroupLeft = 8;
 constexpr int GroupTop = 8;
-enum : int { IdGroup = 100, IdLabel = 110, IdCombo = 120 };
+enum : int {
+    IdGroup = 100,
+    IdLabel = 110,
+    IdCombo = 120
+};
 
 // Opens the port's update bracket and makes sure it is closed again, also when an error leaves:
 // a bracket left open would keep every later setting from reaching the device.
@@ -127,12 +131,22 @@ INT_PTR CALLBACK DialogProc(HWND ADialog, UINT AMsg, WPARAM AWParam, LPARAM ALPa
 }
 
 // An empty dialog template: the controls are made in pixels in WM_INITDIALOG, since a
-// template's dialog units would scale them with the font.
-struct alignas(4) TDialogTemplate {
-    DLGTEMPLATE Header;
-    WORD Menu = 0;
-    WORD Class = 0;
-    wchar_t Title[6] = L"Setup";
+// template's dialog units would scale them with the font. Laid out word by word as the system
+// reads it (DLGTEMPLATE, then no menu, the default class and the title), since the structure's
+// own size may include padding that the system does not expect.
+struct TDialogTemplate {
+    alignas(4) WORD Words[18] = {};
+
+    explicit TDialogTemplate(DWORD AStyle) {
+        Words[0] = LOWORD(AStyle);
+        Words[1] = HIWORD(AStyle);
+        // Extended style, no items, place and size 0 (set in pixels later), no menu, the
+        // dialog class.
+        const wchar_t* title = L"Setup";
+        for (std::size_t i = 0; title[i] != 0; ++i)
+            Words[11 + i] = static_cast<WORD>(title[i]);
+    }
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(Words); }
 };
 
 } // namespace
@@ -171,10 +185,10 @@ TComSetupFrm::TComSetupFrm(HWND ADialog)
     Combo4 = combo(4, cpStopBits, 88);
     Combo5 = combo(5, cpParity, 112);
     Combo6 = combo(6, cpFlowControl, 136);
-    Button1 = Control(ADialog, L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, 70, 184,
+    Button1 =
+        Control(ADialog, L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, 70, 184, 75, 25);
+    Button2 = Control(ADialog, L"BUTTON", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, 150, 184,
                       75, 25);
-    Button2 = Control(ADialog, L"BUTTON", L"Cancel", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, 150,
-                      184, 75, 25);
 }
 
 void TComSetupFrm::Detach() {
@@ -196,11 +210,10 @@ void TComSetupFrm::Command(int AId, int ANotifyCode) {
 }
 
 void RunSetupDialog(TCustomComPort& APort) {
-    TDialogTemplate dialog{};
-    dialog.Header.style = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    const TDialogTemplate dialog(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU);
     TDialogState state{&APort, nullptr, nullptr};
     const INT_PTR result =
-        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &dialog.Header, GetActiveWindow(),
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), GetActiveWindow(),
                                 DialogProc, reinterpret_cast<LPARAM>(&state));
     if (state.Error) std::rethrow_exception(state.Error);
     if (result != TComSetupFrm::mrOk || !state.Form) return;

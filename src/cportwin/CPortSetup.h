@@ -12,7 +12,10 @@ namespace cport {
 // The dialog's controls while it is shown; made by RunSetupDialog.
 class TComSetupFrm {
 public:
-    enum : int { mrOk = IDOK, mrCancel = IDCANCEL };
+    enum : int {
+        mrOk = IDOK,
+        mrCancel = IDCANCEL
+    };
 
     // Makes the controls inside the dialog window ADialog, in the dialog's pixel layout: the
     // selectors get their lists (Combo1 reads the port list, passing on EComPort code 23).
