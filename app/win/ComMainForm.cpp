@@ -11,6 +11,9 @@
 
 #include <commdlg.h>
 
+#include <optional>
+#include <system_error>
+
 namespace quendal {
 
 using namespace cport;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace quendal {
 
 class TForm9 {
