@@ -12,8 +12,10 @@ PKG_BUILD=(build-essential cmake ninja-build ccache pkg-config clang-format)
 PKG_TEST=(libgtest-dev libgmock-dev python3-serial xvfb xauth)
 # Qt Charts' CMake package needs Qt OpenGL's, which Debian's qt6-charts-dev does not pull in.
 PKG_QT=(qt6-base-dev libgl-dev libjpeg-dev fonts-dejavu-core qt6-charts-dev libqt6opengl6-dev)
-# The cross compilers, and 64-bit Wine for running the Windows tests.
-PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64)
+# The cross compilers, 64-bit Wine for running the Windows tests, NSIS for the installers, and
+# xdotool (with xwininfo) to drive the Windows program on a virtual display; ImageMagick's
+# import takes its screenshot.
+PKG_WINDOWS=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 nsis xdotool x11-utils imagemagick)
 # clang with its runtime libraries (libFuzzer, sanitizers) for the fuzz targets.
 PKG_FUZZ=(clang libclang-rt-14-dev)
 PKG_BENCH=(libqt6serialport6-dev)

@@ -184,4 +184,26 @@ void TLogFileDecoder::DecodeUtf16(std::string_view AData, std::string& AOut) {
     if (i < AData.size()) FHeld.assign(AData.substr(i));
 }
 
+std::u16string CodePageToUtf16(std::string_view ABytes) {
+    std::u16string text(ABytes.size(), u'\0');
+    for (std::size_t i = 0; i < ABytes.size(); ++i)
+        text[i] = CodePageToUnicode(static_cast<unsigned char>(ABytes[i]));
+    return text;
+}
+
+std::string Utf16ToCodePage(std::u16string_view AText) {
+    std::string bytes;
+    bytes.reserve(AText.size());
+    for (std::size_t i = 0; i < AText.size(); ++i) {
+        char32_t code = AText[i];
+        const bool high = code >= 0xD800 && code < 0xDC00;
+        if (high && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 && AText[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (AText[i + 1] - 0xDC00u);
+            ++i;
+        }
+        bytes += UnicodeToCodePage(code);
+    }
+    return bytes;
+}
+
 } // namespace quendal

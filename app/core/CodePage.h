@@ -18,6 +18,11 @@ char16_t CodePageToUnicode(unsigned char AByte);
 // The code page's byte for a character; '?' for a character that the code page lacks.
 char UnicodeToCodePage(char32_t ACharacter);
 
+// Log bytes as UTF-16 text, every byte one character, and back: a surrogate pair is one
+// character, and a character that the code page lacks becomes '?'.
+std::u16string CodePageToUtf16(std::string_view ABytes);
+std::string Utf16ToCodePage(std::u16string_view AText);
+
 // Decodes a log file given in pieces of any size into the code page's bytes. The file's first
 // bytes choose the encoding: a UTF-8 or UTF-16 byte-order mark (which is no text; only the
 // first one is taken off), else the code page itself, whose bytes pass unchanged. Invalid

@@ -81,9 +81,12 @@ TFile TFile::Open(const std::string& APath, TMode AMode, TFileError& AError) {
         break;
     }
     // Others may read a journal and remove it (the folder's limit) while it is open, as on
-    // Linux; writing stays ours.
-    const HANDLE handle = CreateFileW(Wide(APath).c_str(), access,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, disposition,
+    // Linux; writing stays ours. A reader must in turn let the writer go on: a journal is read
+    // (saved, restored) while the log still writes to it, and Windows refuses an open whose
+    // sharing does not allow the access that other handles already have.
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    if (AMode == TMode::Read) share |= FILE_SHARE_WRITE;
+    const HANDLE handle = CreateFileW(Wide(APath).c_str(), access, share, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     TFile file;
     if (handle == INVALID_HANDLE_VALUE) {

@@ -3,13 +3,13 @@
 #include "ChartWindow.h"
 #include "LogText.h"
 #include "LogView.h"
+#include "Prompts.h"
 #include "TaskProgress.h"
 
 #include "MainThread.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -256,8 +256,7 @@ void TForm1::LogChanged() {
 }
 
 void TForm1::ShowFailure(const char* AMessage, const TLogTask& ATask) {
-    ShowMessage(QString::fromLatin1(AMessage) + QLatin1Char('\n') +
-                QString::fromStdString(ATask.ErrorPath() + ": " + ATask.Error().Text));
+    ShowMessage(QString::fromStdString(FailureText(AMessage, ATask)));
 }
 
 void TForm1::OfferRecovery() {
@@ -269,18 +268,9 @@ void TForm1::OfferRecovery() {
     FRestore = FLog.StartRestore(unended->Path);
     RunWithProgress(this, *FRestore, QStringLiteral("Reading the last log..."), [this, unended] {
         if (FRestore->Succeeded()) {
-            const QString when =
-                QDateTime::fromSecsSinceEpoch(static_cast<qint64>(unended->Modified))
-                    .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-            const QString question =
-                QStringLiteral("The last log was not ended cleanly (the program was killed or "
-                               "crashed, or the power failed). It holds %1 lines (%2 bytes); its "
-                               "last data arrived on %3.\n\nRestore it into the log pane?\n%4")
-                    .arg(FRestore->Lines())
-                    .arg(FRestore->Bytes())
-                    .arg(when, QString::fromStdString(unended->Path));
-            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question,
-                            QMessageBox::Yes | QMessageBox::No, this);
+            const QString question = QString::fromStdString(RecoveryQuestion(*unended, *FRestore));
+            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                            question, QMessageBox::Yes | QMessageBox::No, this);
             if (box.exec() == QMessageBox::Yes) {
                 if (!FLog.FinishRestore(*FRestore))
                     ShowFailure("The log could not be restored.", *FRestore);
@@ -313,7 +303,7 @@ void TForm1::Button_SendClick() {
         // is shown once. One that went away closes the port next, and the poll comes back
         // with the device: the box stays as the user left it until then.
         Timer1->stop();
-        if (!IsDeviceGoneError(static_cast<TOsError>(e.WinCode()))) CheckBox1->setChecked(false);
+        if (!PollSurvivesWriteError(e)) CheckBox1->setChecked(false);
         throw;
     }
     FLog.PollLineFeed();

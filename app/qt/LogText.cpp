@@ -13,17 +13,8 @@ QString LogBytesToText(std::string_view ABytes) {
 }
 
 std::string LogTextToBytes(QStringView AText) {
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(AText.size()));
-    for (qsizetype i = 0; i < AText.size(); ++i) {
-        char32_t code = AText[i].unicode();
-        if (AText[i].isHighSurrogate() && i + 1 < AText.size() && AText[i + 1].isLowSurrogate()) {
-            code = QChar::surrogateToUcs4(AText[i], AText[i + 1]);
-            ++i;
-        }
-        bytes += UnicodeToCodePage(code);
-    }
-    return bytes;
+    return Utf16ToCodePage(
+        std::u16string_view(AText.utf16(), static_cast<std::size_t>(AText.size())));
 }
 
 } // namespace quendal

@@ -100,17 +100,6 @@ void InstallQtMainThreadAndSetupDialog() {
     Wake(*target);
 }
 
-std::string ReportText(std::exception_ptr AError) {
-    std::string text = TMainThread::ExceptionMessage(AError);
-    try {
-        std::rethrow_exception(AError);
-    } catch (const EComPort& e) {
-        if (!e.Reason().empty()) text += "\n" + e.Reason();
-    } catch (...) {
-    }
-    return text;
-}
-
 void QtExceptionReport(std::exception_ptr AError, TObject* /*ASender*/) {
     if (!TMainThread::IsCurrent()) {
         // Only the GUI thread may show a window.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Component.h"
+#include "ReportText.h"
 
 #include <exception>
 #include <string>
@@ -21,9 +22,5 @@ void InstallQtMainThreadAndSetupDialog();
 // message and an OK button, shown on the GUI thread (from another thread the report is handed
 // to the GUI thread and shown there later).
 void QtExceptionReport(std::exception_ptr AError, TObject* ASender);
-
-// What the report shows: the exception's message and, for a component error whose system call
-// failed, the reason in the user's words on a second line ("No such file or directory").
-std::string ReportText(std::exception_ptr AError);
 
 } // namespace cport
