@@ -151,7 +151,8 @@ TTaskRun RunTask(TBench& ABench, TStart&& AStart, TFinish&& AFinish, bool ACance
     clock.start();
     auto task = AStart();
     bool done = false;
-    quendal::RunWithProgress(&ABench.View, *task, QStringLiteral("Working..."), [&] { done = true; });
+    quendal::RunWithProgress(&ABench.View, *task, QStringLiteral("Working..."),
+                             [&] { done = true; });
     bool pressed = false;
     while (!done) {
         for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -370,7 +371,8 @@ std::string LogBenchmarks(bool AQuick) {
                       static_cast<double>(bigSize) / (1 << 20), full, full / empty);
         table += row;
 
-        table += "\n| W5 task | seconds | worst event-loop lateness ms | note |\n|---|---|---|---|\n";
+        table +=
+            "\n| W5 task | seconds | worst event-loop lateness ms | note |\n|---|---|---|---|\n";
         std::snprintf(row, sizeof row, "| load %.0f MB | %.2f | %lld | %s |\n",
                       static_cast<double>(bigSize) / (1 << 20), loaded.Seconds,
                       static_cast<long long>(loaded.WorstLateMs),
@@ -379,16 +381,18 @@ std::string LogBenchmarks(bool AQuick) {
         const std::string saved = root + "/saved.txt";
         const TTaskRun save = Save(bench, saved);
         const double copy = CopySeconds(saved, root + "/copied.txt");
-        std::snprintf(row, sizeof row, "| save %.0f MB | %.2f | %lld | %s; the same file copied with fsync: %.2f s |\n",
-                      static_cast<double>(bigSize) / (1 << 20), save.Seconds,
-                      static_cast<long long>(save.WorstLateMs),
-                      save.Succeeded ? "saved" : "FAILED", copy);
+        std::snprintf(
+            row, sizeof row,
+            "| save %.0f MB | %.2f | %lld | %s; the same file copied with fsync: %.2f s |\n",
+            static_cast<double>(bigSize) / (1 << 20), save.Seconds,
+            static_cast<long long>(save.WorstLateMs), save.Succeeded ? "saved" : "FAILED", copy);
         table += row;
         std::filesystem::remove(root + "/copied.txt");
         std::filesystem::remove(saved);
         const std::uint64_t before = bench.Log.Store().Size();
         const TTaskRun cancelled = Load(bench, big, true);
-        std::snprintf(row, sizeof row, "| load %.0f MB, Cancel pressed when the dialog shows | %.2f | %lld | %s |\n",
+        std::snprintf(row, sizeof row,
+                      "| load %.0f MB, Cancel pressed when the dialog shows | %.2f | %lld | %s |\n",
                       static_cast<double>(bigSize) / (1 << 20), cancelled.Seconds,
                       static_cast<long long>(cancelled.WorstLateMs),
                       !cancelled.Cancelled ? "done before the dialog showed"

@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     }
     FUZZ_CHECK(OnlyCrLf(log));
     const auto reader = [&](std::uint64_t AOffset, char* ABuffer, std::size_t ACount) {
-        const std::size_t count = AOffset >= log.size() ? 0 : std::min(ACount, log.size() - AOffset);
+        const std::size_t count =
+            AOffset >= log.size() ? 0 : std::min(ACount, log.size() - AOffset);
         log.copy(ABuffer, count, AOffset);
         return count;
     };

@@ -43,8 +43,8 @@ void TLogFileDecoder::Feed(std::string_view AData, std::string& AOut) {
             FEncoding = TEncoding::Utf16BE;
         } else if (size >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
             FEncoding = TEncoding::Utf8;
-        } else if (size >= 3 || (size >= 1 && byte(0) != 0xEF && byte(0) != 0xFF &&
-                                 byte(0) != 0xFE) ||
+        } else if (size >= 3 ||
+                   (size >= 1 && byte(0) != 0xEF && byte(0) != 0xFF && byte(0) != 0xFE) ||
                    (size >= 2 && byte(0) == 0xEF && byte(1) != 0xBB)) {
             FEncoding = TEncoding::CodePage;
         } else {

@@ -36,7 +36,13 @@ public:
     void Finish(std::string& AOut);
 
 private:
-    enum class TEncoding : std::uint8_t { Unknown, CodePage, Utf8, Utf16LE, Utf16BE };
+    enum class TEncoding : std::uint8_t {
+        Unknown,
+        CodePage,
+        Utf8,
+        Utf16LE,
+        Utf16BE
+    };
 
     void Decode(std::string_view AData, std::string& AOut);
     void DecodeUtf8(std::string_view AData, std::string& AOut);

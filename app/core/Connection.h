@@ -14,7 +14,11 @@ namespace quendal {
 
 class TConnection {
 public:
-    enum class TState { Closed, Open, Reconnecting };
+    enum class TState {
+        Closed,
+        Open,
+        Reconnecting
+    };
 
     // How devices are found again: the component's port list, unless a test says otherwise.
     struct TDevices {

@@ -133,7 +133,8 @@ std::size_t ReadJournal(const TFile& AFile, std::uint64_t AWritten, const std::s
                         TFileError& AError) {
     std::size_t done = 0;
     if (AOffset < AWritten && AFile.IsOpen()) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ACount, AWritten - AOffset));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(ACount, AWritten - AOffset));
         done = AFile.ReadAt(AOffset, ABuffer, want, AError);
         if (done < want) return done;
     }

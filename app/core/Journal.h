@@ -38,7 +38,10 @@ public:
     static constexpr auto RetryInterval = std::chrono::seconds(1);
     static constexpr const char* MarkerSuffix = ".open";
     // Whether the file has a marker (the log's text) or not (a companion file, such as stamps).
-    enum class TMarker { Open, None };
+    enum class TMarker {
+        Open,
+        None
+    };
 
     // A journal at APath, created (with its marker) when the first byte is appended.
     explicit TJournal(std::string APath, TMarker AMarker = TMarker::Open);

@@ -13,7 +13,8 @@ void TLogIndex::TScanner::Scan(const char* AData, std::size_t ACount, std::uint6
         const std::uint64_t at = AOffset + pos;
         const std::uint64_t limit = RowStart + MaxRowBytes;
         if (at < limit) {
-            const auto span = static_cast<std::size_t>(std::min<std::uint64_t>(ACount - pos, limit - at));
+            const auto span =
+                static_cast<std::size_t>(std::min<std::uint64_t>(ACount - pos, limit - at));
             const auto* found = static_cast<const char*>(std::memchr(AData + pos, '\n', span));
             if (found == nullptr) {
                 pos += span;
@@ -98,7 +99,8 @@ void TLogIndex::ScanLog(TScanner& AScanner, std::uint64_t AEnd, const TReader& A
     char buffer[BlockBytes];
     if (offset > 0 && AReader(offset - 1, buffer, 1) == 1) AScanner.Last = buffer[0];
     while (offset < AEnd && !ADone()) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, AEnd - offset));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buffer, AEnd - offset));
         const std::size_t got = AReader(offset, buffer, want);
         if (got == 0) break;
         AScanner.Scan(buffer, got, offset, ANewRow);
@@ -107,10 +109,9 @@ void TLogIndex::ScanLog(TScanner& AScanner, std::uint64_t AEnd, const TReader& A
 }
 
 TRowSpan TLogIndex::Row(std::uint64_t ARow, const TReader& AReader) const {
-    const auto after = std::upper_bound(FBlocks.begin(), FBlocks.end(), ARow,
-                                        [](std::uint64_t ARowNumber, const TEntry& AEntry) {
-                                            return ARowNumber < AEntry.Row;
-                                        });
+    const auto after = std::upper_bound(
+        FBlocks.begin(), FBlocks.end(), ARow,
+        [](std::uint64_t ARowNumber, const TEntry& AEntry) { return ARowNumber < AEntry.Row; });
     const std::size_t block = after == FBlocks.begin()
                                   ? FBlocks.size()
                                   : static_cast<std::size_t>(after - FBlocks.begin()) - 1;

@@ -33,8 +33,8 @@ public:
     static constexpr std::uint64_t MaxRowBytes = 1024;
 
     // Reads up to ACount bytes of the log at AOffset into ABuffer; returns how many it read.
-    using TReader = std::function<std::size_t(std::uint64_t AOffset, char* ABuffer,
-                                              std::size_t ACount)>;
+    using TReader =
+        std::function<std::size_t(std::uint64_t AOffset, char* ABuffer, std::size_t ACount)>;
 
     // Takes the next bytes of the log.
     void Feed(const char* AData, std::size_t ACount);
@@ -51,7 +51,9 @@ public:
     std::uint64_t LineCount() const;
     // Whether the log ends where a line begins: it is empty, or it ends with a line break (or
     // with the CR of one whose LF is still to come).
-    bool AtLineStart() const { return FSize == 0 || FScanner.Last == '\n' || FScanner.Last == '\r'; }
+    bool AtLineStart() const {
+        return FSize == 0 || FScanner.Last == '\n' || FScanner.Last == '\r';
+    }
     // Line breaks so far: the number of the line that the log's end is in.
     std::uint64_t Breaks() const { return FScanner.Breaks; }
     // Whether the log ends with the CR of a line break whose LF is still to come.
@@ -91,8 +93,8 @@ private:
     TScanner ScannerAt(std::size_t ABlock) const;
     // Scans the log from AScanner's row up to AEnd, through AReader, until ADone says so.
     template <class TNewRow, class TDone>
-    void ScanLog(TScanner& AScanner, std::uint64_t AEnd, const TReader& AReader,
-                 TNewRow&& ANewRow, TDone&& ADone) const;
+    void ScanLog(TScanner& AScanner, std::uint64_t AEnd, const TReader& AReader, TNewRow&& ANewRow,
+                 TDone&& ADone) const;
 
     std::vector<TEntry> FBlocks;
     TScanner FScanner;

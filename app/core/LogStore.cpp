@@ -93,9 +93,8 @@ const TLogStore::TPage& TLogStore::Page(std::uint64_t ANumber) const {
     auto found = std::find_if(FPages.begin(), FPages.end(),
                               [&](const TPage& APage) { return APage.Number == ANumber; });
     if (found == FPages.end())
-        found = std::min_element(FPages.begin(), FPages.end(), [](const TPage& A, const TPage& B) {
-            return A.Used < B.Used;
-        });
+        found = std::min_element(FPages.begin(), FPages.end(),
+                                 [](const TPage& A, const TPage& B) { return A.Used < B.Used; });
     TPage& page = *found;
     if (page.Number == ANumber && page.Valid >= want) {
         page.Used = ++FUses;
@@ -123,8 +122,8 @@ std::size_t TLogStore::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t 
 }
 
 std::string TLogStore::Read(std::uint64_t AOffset, std::size_t ACount) const {
-    std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(
-                          ACount, Size() - std::min(AOffset, Size()))),
+    std::string bytes(static_cast<std::size_t>(
+                          std::min<std::uint64_t>(ACount, Size() - std::min(AOffset, Size()))),
                       '\0');
     bytes.resize(ReadAt(AOffset, bytes.data(), bytes.size()));
     return bytes;

@@ -94,11 +94,13 @@ bool TSaveTask::Copy(TFile& ATarget, const std::string& ATargetPath) {
         AddProgress(copied);
         if (copied < want) {
             // No error: the journal ended early, somebody cut it.
-            Fail(error ? ATargetPath : FJournal.Path(), error ? error : TFileError{EIO, std::strerror(EIO)});
+            Fail(error ? ATargetPath : FJournal.Path(),
+                 error ? error : TFileError{EIO, std::strerror(EIO)});
             return false;
         }
     }
-    for (const std::string* rest : {&FJournal.Waiting(), static_cast<const std::string*>(&FEnding)}) {
+    for (const std::string* rest :
+         {&FJournal.Waiting(), static_cast<const std::string*>(&FEnding)}) {
         if (ATarget.Write(rest->data(), rest->size(), error) < rest->size()) {
             Fail(ATargetPath, error);
             return false;
@@ -159,8 +161,10 @@ bool TSaveTask::CopyWithStamps(TFile& ATarget, const std::string& ATargetPath) {
                 out += '\t';
                 begins = false;
             }
-            const char* feed = static_cast<const char*>(std::memchr(text.data() + at, '\n', got - at));
-            const std::size_t end = feed == nullptr ? got : static_cast<std::size_t>(feed - text.data()) + 1;
+            const char* feed =
+                static_cast<const char*>(std::memchr(text.data() + at, '\n', got - at));
+            const std::size_t end =
+                feed == nullptr ? got : static_cast<std::size_t>(feed - text.data()) + 1;
             out.append(text.data() + at, end - at);
             if (feed != nullptr) {
                 ++line;
@@ -317,8 +321,9 @@ void TFindTask::Run() {
         for (std::size_t i = 0; i < got; ++i)
             piece[i] = fold(piece[i]);
         const std::string_view text(piece.data(), got);
-        const std::size_t at = FForward ? text.find(pattern)
-                                        : text.rfind(pattern, static_cast<std::size_t>(high - low - 1));
+        const std::size_t at = FForward
+                                   ? text.find(pattern)
+                                   : text.rfind(pattern, static_cast<std::size_t>(high - low - 1));
         if (at != std::string_view::npos) {
             FFound = low + at;
             return;
@@ -361,7 +366,8 @@ void TRestoreTask::Run() {
     std::vector<char> buffer(ChunkBytes);
     for (std::uint64_t offset = 0; offset < size;) {
         if (Cancelling()) return;
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(ChunkBytes, size - offset));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(ChunkBytes, size - offset));
         const std::size_t got = FFile.ReadAt(offset, buffer.data(), want, error);
         if (error) {
             Fail(FPath, error);

@@ -3,10 +3,10 @@
 // cancelled; the GUI thread watches its progress and takes its result once it is done.
 #pragma once
 
-#include "System.h"
 #include "Journal.h"
 #include "LogIndex.h"
 #include "LogStore.h"
+#include "System.h"
 
 #include <atomic>
 #include <chrono>
@@ -50,7 +50,9 @@ protected:
     void Start(std::function<void()> ABody);
     bool Cancelling() const { return FCancel.load(std::memory_order_relaxed); }
     void SetTotal(std::uint64_t ATotal) { FTotal = ATotal; }
-    void AddProgress(std::uint64_t ABytes) { FProgress.fetch_add(ABytes, std::memory_order_relaxed); }
+    void AddProgress(std::uint64_t ABytes) {
+        FProgress.fetch_add(ABytes, std::memory_order_relaxed);
+    }
     void Fail(const std::string& APath, const TFileError& AError);
     void MarkCancelled() { FCancelled = true; }
 

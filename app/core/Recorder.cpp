@@ -137,9 +137,8 @@ std::string TRecordFile::NameFor(std::int64_t AStamp) const {
     std::strftime(stamp, sizeof stamp, "-%Y-%m-%d-%H%M%S", &local);
     const std::string name = files::NameOf(FBase);
     const std::size_t dot = name.rfind('.');
-    const std::size_t at = dot == std::string::npos || dot == 0
-                               ? FBase.size()
-                               : FBase.size() - (name.size() - dot);
+    const std::size_t at =
+        dot == std::string::npos || dot == 0 ? FBase.size() : FBase.size() - (name.size() - dot);
     std::string path = FBase.substr(0, at) + stamp + FBase.substr(at);
     // Two files begun within one second.
     for (int n = 2; files::Exists(path); ++n)
@@ -298,8 +297,8 @@ int RunRecorder(const TRecorderOptions& AOptions, std::ostream& AErr) {
     try {
         connection.Toggle();
     } catch (...) {
-        AErr << "quendal: cannot open " << AOptions.Port << ": " << Describe(std::current_exception())
-             << std::endl;
+        AErr << "quendal: cannot open " << AOptions.Port << ": "
+             << Describe(std::current_exception()) << std::endl;
         return 1;
     }
 

@@ -24,7 +24,7 @@ struct TRecorderOptions {
     std::uint32_t Baud = 0; // 0: the stored rate
     bool Poll = false;
     bool TimeStamps = false;
-    std::string Output;          // empty: a file in the journal folder
+    std::string Output;            // empty: a file in the journal folder
     std::uint64_t RotateBytes = 0; // 0: no rotation by size
     bool RotateDaily = false;
 };

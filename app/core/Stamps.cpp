@@ -31,8 +31,7 @@ std::uint64_t GetNumber(const char* AIn, std::size_t ABytes) {
 TStamps::TStamps(const std::string& AJournalPath)
     : FFile(std::make_unique<TJournal>(AJournalPath + Suffix, TJournal::TMarker::None)) {}
 
-std::unique_ptr<TStamps> TStamps::Restore(const std::string& AJournalPath,
-                                          std::uint64_t ALines) {
+std::unique_ptr<TStamps> TStamps::Restore(const std::string& AJournalPath, std::uint64_t ALines) {
     const std::string path = AJournalPath + Suffix;
     TFileError error;
     TFile file = TFile::Open(path, TFile::TMode::Append, error);
@@ -76,9 +75,10 @@ void TStamps::Stamp(std::uint64_t ALine, std::int64_t AEpochMs) {
         ++FRecords;
     }
     const std::int64_t since = AEpochMs - FBase;
-    PutNumber(record, since <= -RecordLimit || since >= RecordLimit
-                          ? Unknown
-                          : static_cast<std::uint64_t>(since) & ((std::uint64_t{1} << 40) - 1),
+    PutNumber(record,
+              since <= -RecordLimit || since >= RecordLimit
+                  ? Unknown
+                  : static_cast<std::uint64_t>(since) & ((std::uint64_t{1} << 40) - 1),
               RecordBytes);
     FFile->Append(record, RecordBytes);
     ++FRecords;
@@ -92,9 +92,9 @@ std::int64_t TStamps::Of(std::uint64_t ALine) const {
     if (index < FCachedFrom || index >= FCachedFrom + FCached.size() / RecordBytes) {
         FCachedFrom = index - index % CachedRecords;
         FCached.resize(CachedRecords * RecordBytes);
-        FCached.resize(FFile->ReadAt(HeaderBytes + FCachedFrom * RecordBytes, FCached.data(),
-                                     FCached.size()) /
-                       RecordBytes * RecordBytes);
+        FCached.resize(
+            FFile->ReadAt(HeaderBytes + FCachedFrom * RecordBytes, FCached.data(), FCached.size()) /
+            RecordBytes * RecordBytes);
         if (index >= FCachedFrom + FCached.size() / RecordBytes) return None;
     }
     return StampOfRecord({FBase, FFirstLine}, FCached.data() + (index - FCachedFrom) * RecordBytes);

@@ -23,11 +23,11 @@ struct TFileError {
 class TFile {
 public:
     enum class TMode {
-        CreateNew, // a file that must not exist yet, for reading and appending
+        CreateNew,       // a file that must not exist yet, for reading and appending
         CreateTemporary, // a file that must not exist yet, for writing from its start
-        Append,    // an existing file, for reading and appending
-        Read,      // an existing file, for reading
-        Write,     // an existing file or device, written from its start
+        Append,          // an existing file, for reading and appending
+        Read,            // an existing file, for reading
+        Write,           // an existing file or device, written from its start
     };
 
     TFile() = default;

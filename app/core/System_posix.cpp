@@ -1,14 +1,14 @@
 #include "System.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <random>
-#include <csignal>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -98,8 +98,8 @@ std::size_t TFile::ReadAt(std::uint64_t AOffset, char* ABuffer, std::size_t ACou
                           TFileError& AError) const {
     std::size_t done = 0;
     while (done < ACount) {
-        const ssize_t n = ::pread(Fd(FHandle), ABuffer + done, ACount - done,
-                                  static_cast<off_t>(AOffset + done));
+        const ssize_t n =
+            ::pread(Fd(FHandle), ABuffer + done, ACount - done, static_cast<off_t>(AOffset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             AError = files::LastError();
@@ -116,7 +116,8 @@ std::size_t TFile::CopyFrom(const TFile& ASource, std::uint64_t AOffset, std::si
     std::size_t done = 0;
     while (done < ACount) {
         auto from = static_cast<off_t>(AOffset + done);
-        const ssize_t n = ::copy_file_range(Fd(ASource.FHandle), &from, Fd(FHandle), nullptr, ACount - done, 0);
+        const ssize_t n =
+            ::copy_file_range(Fd(ASource.FHandle), &from, Fd(FHandle), nullptr, ACount - done, 0);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;

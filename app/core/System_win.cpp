@@ -11,10 +11,11 @@ namespace {
 
 std::wstring Wide(const std::string& AText) {
     if (AText.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), wide.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), wide.data(),
+                        length);
     return wide;
 }
 
@@ -106,8 +107,8 @@ void TFile::Close() {
 
 bool TFile::TryLock() {
     OVERLAPPED whole{};
-    return LockFileEx(Handle(FHandle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                      1, 0, &whole) != 0;
+    return LockFileEx(Handle(FHandle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &whole) != 0;
 }
 
 std::size_t TFile::Write(const char* AData, std::size_t ACount, TFileError& AError) {
@@ -185,8 +186,8 @@ std::uint64_t TFile::Size() const {
 bool TFile::Truncate(std::uint64_t ASize) {
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(ASize);
-    const bool done = SetFilePointerEx(Handle(FHandle), at, nullptr, FILE_BEGIN) &&
-                      SetEndOfFile(Handle(FHandle));
+    const bool done =
+        SetFilePointerEx(Handle(FHandle), at, nullptr, FILE_BEGIN) && SetEndOfFile(Handle(FHandle));
     SetFilePointer(Handle(FHandle), 0, nullptr, FILE_END);
     return done;
 }
@@ -229,7 +230,8 @@ std::vector<TFileInfo> List(const std::string& AFolder, const std::string& APref
                             const std::string& ASuffix) {
     std::vector<TFileInfo> found;
     WIN32_FIND_DATAW entry{};
-    const HANDLE search = FindFirstFileW(Wide(AFolder + "\\" + APrefix + "*" + ASuffix).c_str(), &entry);
+    const HANDLE search =
+        FindFirstFileW(Wide(AFolder + "\\" + APrefix + "*" + ASuffix).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return found;
     do {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
@@ -258,8 +260,8 @@ bool Stat(const std::string& APath, TFileInfo& AInfo) {
     AInfo.Path = APath;
     AInfo.Size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     // 100 ns steps since 1601 to seconds since 1970.
-    const std::uint64_t ticks =
-        (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+    const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                data.ftLastWriteTime.dwLowDateTime;
     AInfo.Modified = static_cast<std::time_t>(ticks / 10000000u - 11644473600u);
     return true;
 }

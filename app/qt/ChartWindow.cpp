@@ -249,7 +249,8 @@ void TChartWindow::Draw() {
         const double low = std::floor((shown.Low - margin) / step) * step;
         const double high = std::ceil((shown.High + margin) / step) * step;
         FValueAxis->setRange(low, high);
-        FValueAxis->setTickCount(std::clamp(static_cast<int>(std::lround((high - low) / step)) + 1, 2, 13));
+        FValueAxis->setTickCount(
+            std::clamp(static_cast<int>(std::lround((high - low) / step)) + 1, 2, 13));
         FValueAxis->setLabelFormat(TickFormat(step));
     }
     QStringList units;

@@ -269,8 +269,8 @@ void TForm1::OfferRecovery() {
     RunWithProgress(this, *FRestore, QStringLiteral("Reading the last log..."), [this, unended] {
         if (FRestore->Succeeded()) {
             const QString question = QString::fromStdString(RecoveryQuestion(*unended, *FRestore));
-            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
-                            question, QMessageBox::Yes | QMessageBox::No, this);
+            QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question,
+                            QMessageBox::Yes | QMessageBox::No, this);
             if (box.exec() == QMessageBox::Yes) {
                 if (!FLog.FinishRestore(*FRestore))
                     ShowFailure("The log could not be restored.", *FRestore);

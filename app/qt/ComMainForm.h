@@ -28,7 +28,6 @@ namespace quendal {
 class TChartWindow;
 class TLogView;
 
-
 class TForm1 : public QWidget {
     Q_OBJECT
 

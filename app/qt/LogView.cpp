@@ -164,11 +164,14 @@ const TLaidOutRow& TLogView::Laid(std::uint64_t ARow) const {
     if (FHex) {
         // "0000001F  2B 32 ... 0A  +23.001 .C.." : the offset, the bytes, their characters.
         text = QStringLiteral("%1  ").arg(row->Span.Offset, FSize > 0xFFFFFFFFu ? 12 : 8, 16,
-                                         QLatin1Char('0'));
+                                          QLatin1Char('0'));
         row->HexColumn = static_cast<int>(text.size());
         for (std::uint64_t i = 0; i < HexRowBytes; ++i)
-            text += i < bytes.size() ? QStringLiteral("%1 ").arg(static_cast<unsigned char>(bytes[i]), 2, 16, QLatin1Char('0')).toUpper()
-                                     : QStringLiteral("   ");
+            text += i < bytes.size()
+                        ? QStringLiteral("%1 ")
+                              .arg(static_cast<unsigned char>(bytes[i]), 2, 16, QLatin1Char('0'))
+                              .toUpper()
+                        : QStringLiteral("   ");
         text += QLatin1Char(' ');
         for (const char byte : bytes)
             text += Printable(static_cast<unsigned char>(byte));
@@ -270,8 +273,8 @@ int TLogView::RowToBar(std::uint64_t ARow) const {
 
 std::uint64_t TLogView::BarToRow(int AValue) const {
     if (FRows - 1 <= INT_MAX) return static_cast<std::uint64_t>(AValue);
-    return static_cast<std::uint64_t>(static_cast<double>(AValue) *
-                                      static_cast<double>(FRows - 1) / INT_MAX);
+    return static_cast<std::uint64_t>(static_cast<double>(AValue) * static_cast<double>(FRows - 1) /
+                                      INT_MAX);
 }
 
 void TLogView::UpdateScrollBar() {
@@ -325,7 +328,8 @@ void TLogView::paintEvent(QPaintEvent*) {
         }
         const QPointF at(Margin, y);
         laid.Layout.draw(&painter, at, ranges);
-        if (FCaretShown && hasFocus() && FCaret >= from && FCaret <= to && LineOf(FCaret).Row == row)
+        if (FCaretShown && hasFocus() && FCaret >= from && FCaret <= to &&
+            LineOf(FCaret).Row == row)
             laid.Layout.drawCursor(&painter, at, PositionOf(laid, FCaret));
         y += LineCount(row) * lineHeight;
     }
@@ -366,8 +370,8 @@ std::uint64_t TLogView::RowAt(std::uint64_t AOffset) const {
 }
 
 int TLogView::PositionOf(const TLaidOutRow& ARow, std::uint64_t AOffset) const {
-    const auto byte = static_cast<int>(
-        std::min(AOffset - std::min(AOffset, ARow.Span.Offset), ARow.Span.Length));
+    const auto byte =
+        static_cast<int>(std::min(AOffset - std::min(AOffset, ARow.Span.Offset), ARow.Span.Length));
     return ARow.HexColumn >= 0 ? ARow.HexColumn + 3 * byte : ARow.Prefix + byte;
 }
 
@@ -375,8 +379,8 @@ std::uint64_t TLogView::OffsetOf(const TLaidOutRow& ARow, int APosition) const {
     int byte = APosition - ARow.Prefix;
     if (ARow.HexColumn >= 0) {
         const int characters = ARow.HexColumn + 3 * static_cast<int>(HexRowBytes) + 1;
-        byte = APosition >= characters ? APosition - characters
-                                       : (APosition - ARow.HexColumn + 1) / 3;
+        byte =
+            APosition >= characters ? APosition - characters : (APosition - ARow.HexColumn + 1) / 3;
     }
     return ARow.Span.Offset +
            std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(0, byte)), ARow.Span.Length);
@@ -399,7 +403,8 @@ std::uint64_t TLogView::OffsetOnLine(TLinePos APos, qreal AX) const {
 }
 
 std::uint64_t TLogView::OffsetAt(QPoint APoint) const {
-    const auto lines = static_cast<std::int64_t>(std::floor(static_cast<double>(APoint.y()) / LineHeight()));
+    const auto lines =
+        static_cast<std::int64_t>(std::floor(static_cast<double>(APoint.y()) / LineHeight()));
     TLinePos pos = Moved(FTop, lines);
     // Below the last line of the log: its end.
     if (lines > 0 && pos.Row + 1 == FRows && pos.Line + 1 == LineCount(pos.Row) &&
@@ -437,7 +442,8 @@ void TLogView::SelectAll() {
 
 QString TLogView::SelectedText() const {
     const std::uint64_t count = SelectionEnd() - SelectionStart();
-    QString text = LogBytesToText(FLog.Store().Read(SelectionStart(), static_cast<std::size_t>(count)));
+    QString text =
+        LogBytesToText(FLog.Store().Read(SelectionStart(), static_cast<std::size_t>(count)));
     return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
@@ -458,8 +464,8 @@ void TLogView::Copy() {
 
 QStringList TLogView::Lines() const {
     const TLogStore& store = FLog.Store();
-    const std::string all = store.Read(0, static_cast<std::size_t>(store.Size())) +
-                            std::string(store.SavedEnding());
+    const std::string all =
+        store.Read(0, static_cast<std::size_t>(store.Size())) + std::string(store.SavedEnding());
     QStringList lines = LogBytesToText(all).split(QStringLiteral("\r\n"));
     lines.removeLast(); // after the last line's break
     return lines;
@@ -612,9 +618,9 @@ void TLogView::contextMenuEvent(QContextMenuEvent* AEvent) {
 
 void TLogView::Find() {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("Find"),
-                                               QStringLiteral("Find in the log:"),
-                                               QLineEdit::Normal, FFindText, &ok);
+    const QString text =
+        QInputDialog::getText(this, QStringLiteral("Find"), QStringLiteral("Find in the log:"),
+                              QLineEdit::Normal, FFindText, &ok);
     if (!ok || text.isEmpty()) return;
     FFindText = text;
     FindAgain(true);
@@ -628,8 +634,9 @@ void TLogView::FindAgain(bool AForward) {
     }
     if (FFind) return; // one search at a time
     // From after the current selection forward, or before it backward.
-    const std::uint64_t from = AForward ? (SelectionEnd() > SelectionStart() ? SelectionStart() + 1 : FCaret)
-                                        : SelectionStart();
+    const std::uint64_t from =
+        AForward ? (SelectionEnd() > SelectionStart() ? SelectionStart() + 1 : FCaret)
+                 : SelectionStart();
     FFind = std::make_unique<TFindTask>(FLog.Store(), LogTextToBytes(FFindText), from, AForward);
     const std::uint64_t generation = FGeneration;
     RunWithProgress(this, *FFind, QStringLiteral("Finding..."), [this, generation] {
@@ -637,8 +644,8 @@ void TLogView::FindAgain(bool AForward) {
         if (task->Cancelled() || generation != FLog.Generation()) return;
         if (!task->Succeeded() || task->Found() == TFindTask::NotFound) {
             QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(),
-                            QStringLiteral("\"%1\" was not found.").arg(FFindText),
-                            QMessageBox::Ok, this);
+                            QStringLiteral("\"%1\" was not found.").arg(FFindText), QMessageBox::Ok,
+                            this);
             box.exec();
             return;
         }

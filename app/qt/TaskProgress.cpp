@@ -53,9 +53,9 @@ private:
             if (total == 0) {
                 FDialog->setRange(0, 0); // a source of unknown size
             } else {
-                FDialog->setValue(static_cast<int>(
-                    static_cast<double>(std::min(FTask.Progress(), total)) * 1000.0 /
-                    static_cast<double>(total)));
+                FDialog->setValue(
+                    static_cast<int>(static_cast<double>(std::min(FTask.Progress(), total)) *
+                                     1000.0 / static_cast<double>(total)));
             }
         }
     }

@@ -69,8 +69,10 @@ TEST_F(LogView, TheKeyboardAndTheMouseSelectAndCopyTakesTheText) {
     // A drag over the first line's first word, then a double click on the second's.
     const int line = FView.fontMetrics().lineSpacing();
     QTest::mousePress(FView.viewport(), Qt::LeftButton, {}, QPoint(1, line / 2));
-    QTest::mouseMove(FView.viewport(), QPoint(FView.fontMetrics().horizontalAdvance("first") + 2, line / 2));
-    QTest::mouseRelease(FView.viewport(), Qt::LeftButton, {}, QPoint(FView.fontMetrics().horizontalAdvance("first") + 2, line / 2));
+    QTest::mouseMove(FView.viewport(),
+                     QPoint(FView.fontMetrics().horizontalAdvance("first") + 2, line / 2));
+    QTest::mouseRelease(FView.viewport(), Qt::LeftButton, {},
+                        QPoint(FView.fontMetrics().horizontalAdvance("first") + 2, line / 2));
     EXPECT_EQ(FView.SelectedText(), "first");
     QTest::mouseDClick(FView.viewport(), Qt::LeftButton, {}, QPoint(10, line + line / 2));
     EXPECT_EQ(FView.SelectedText(), "second");
@@ -93,18 +95,24 @@ TEST_F(LogView, ACopyOfMoreThanTheClipboardShouldHoldIsRefusedWithAMessage) {
 TEST_F(LogView, TimesHexAndFindWorkOnTheSameLog) {
     std::int64_t now = 1'765'200'000'000;
     FLog.SetClock([&] { return now; });
-    Log("+23.001 \xB0" "C\r\n");
+    Log("+23.001 \xB0"
+        "C\r\n");
     now += 350;
-    Log("+23.002 \xB0" "C\r\n");
+    Log("+23.002 \xB0"
+        "C\r\n");
     FView.SetShowStamps(true); // for lines that came before too
-    EXPECT_EQ(FView.ShownRow(1), QString::fromStdString(StampText(now)) + QString::fromUtf8("  +23.002 °C"));
+    EXPECT_EQ(FView.ShownRow(1),
+              QString::fromStdString(StampText(now)) + QString::fromUtf8("  +23.002 °C"));
     Key(Qt::Key_End, Qt::ControlModifier);
     Key(Qt::Key_Home, Qt::ControlModifier);
     Key(Qt::Key_End, Qt::ShiftModifier);
-    EXPECT_EQ(FView.SelectedText(), QString::fromUtf8("+23.001 °C")) << "a time is no text of the log";
+    EXPECT_EQ(FView.SelectedText(), QString::fromUtf8("+23.001 °C"))
+        << "a time is no text of the log";
 
     FView.SetHexView(true);
-    EXPECT_EQ(FView.ShownRow(0), QString::fromUtf8("00000000  2B 32 33 2E 30 30 31 20 B0 43 0D 0A 2B 32 33 2E  +23.001 °C..+23."));
+    EXPECT_EQ(FView.ShownRow(0),
+              QString::fromUtf8(
+                  "00000000  2B 32 33 2E 30 30 31 20 B0 43 0D 0A 2B 32 33 2E  +23.001 °C..+23."));
     EXPECT_EQ(FView.ShownRow(1).left(24), "00000010  30 30 32 20 B0");
     Key(Qt::Key_Home, Qt::ControlModifier);
     for (int i = 0; i < 16; ++i)

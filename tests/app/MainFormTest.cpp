@@ -13,27 +13,27 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QProgressDialog>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -110,7 +110,8 @@ TEST_F(MainForm, TheWindowGrowsAroundItsPaneAndQuitKeepsHowItWasLeft) {
         form.resize(500, 400);
         QCoreApplication::processEvents();
         EXPECT_EQ(form.Memo->geometry(), QRect(0, 0, 413, 367));
-        EXPECT_EQ(form.Button1->geometry(), QRect(420, 240, 75, 25)) << "the column stays at the top right";
+        EXPECT_EQ(form.Button1->geometry(), QRect(420, 240, 75, 25))
+            << "the column stays at the top right";
         EXPECT_EQ(form.Label1->geometry().top(), 382) << "the bottom line stays at the bottom";
         // The pane's menu, by the Menu key: time stamps on.
         QStringList entries;
@@ -212,7 +213,8 @@ TEST_F(MainForm, APollNeverSplitsAReadingThatTricklesIn) {
         bool afterCR = false;
         while (!stop) {
             for (char c : pty.ReadExactly(64, 15ms)) {
-                if (afterCR && c == '\n') pending += "+23." + std::to_string(100 + answers++ % 900) + " C\r\n";
+                if (afterCR && c == '\n')
+                    pending += "+23." + std::to_string(100 + answers++ % 900) + " C\r\n";
                 afterCR = c == '\r';
             }
             if (!pending.empty()) {
@@ -255,7 +257,8 @@ TEST_F(MainForm, ABigLoadShowsProgressAndCancelKeepsTheLog) {
     QProgressDialog* progress = nullptr;
     ASSERT_TRUE(WaitFor([&] {
         for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* dialog = qobject_cast<QProgressDialog*>(window); dialog && dialog->isVisible())
+            if (auto* dialog = qobject_cast<QProgressDialog*>(window);
+                dialog && dialog->isVisible())
                 progress = dialog;
         return progress != nullptr;
     }));

@@ -8,7 +8,6 @@
 namespace cport {
 namespace {
 
-
 TEST(Errors, EveryCodeHasItsExactText) {
     const char* const texts[] = {
         "Unable to open com port",
