@@ -79,22 +79,47 @@ TComThread::TComThread(TCustomComPort* AComPort)
     if (error == WinError::Success) error = platform.CreateEventW(true, true, FWaitEvent);
     if (error == WinError::Success) {
         platform.SetCommMask(FComPort->FHandle, EventsToMask(FComPort->FEvents));
-        try {
-            Start();
-        } catch (const std::system_error& e) {
-            error = static_cast<TOsError>(e.code().value());
+        // Handlers that run on the GUI thread anyway need no thread in between when the GUI
+        // thread's event loop can watch the device's wait itself.
+        const TSyncMethod sync = FComPort->FSyncMethod;
+        if ((sync == smThreadSync || sync == smWindowSync) && TMainThread::IsCurrent()) {
+            FWatch = TMainThread::CreateWaitWatch([this] { Serve(); });
+            if (FWatch) FWait = platform.WatchEvent(FWaitEvent);
+            if (!FWait) FWatch.reset();
+        }
+        if (FWatch) {
+            FOverlapped.hEvent = FWaitEvent;
+            const TOsError started =
+                platform.WaitCommEvent(FComPort->FHandle, &FMask, &FOverlapped);
+            if (IsDeviceGoneError(started)) FGoneNoted = started;
+            // Checked from the event loop: a set that is there already is delivered after Open.
+            WatchAtOnce();
+        } else {
+            try {
+                Start();
+            } catch (const std::system_error& e) {
+                error = static_cast<TOsError>(e.code().value());
+            }
         }
     }
     if (error != WinError::Success) {
+        FWatch.reset();
+        FWait.reset();
         CloseEvents();
         FComPort->RaiseOsError(cpeCannotOpen, error);
     }
 }
 
 TComThread::~TComThread() {
-    SignalStop();
-    Terminate();
-    WaitFor();
+    if (FWatch) {
+        FWatch.reset();
+        FWait.reset();
+        EndSteps(FOverlapped);
+    } else {
+        SignalStop();
+        Terminate();
+        WaitFor();
+    }
     // Closed here rather than by the thread: SignalStop must never set a closed event.
     CloseEvents();
 }
@@ -108,6 +133,15 @@ void TComThread::CloseEvents() {
         if (*event != 0) Platform().CloseHandle(*event);
         *event = 0;
     }
+}
+
+void TComThread::EndSteps(TOverlapped& AOverlapped) {
+    TComPlatform& platform = Platform();
+    platform.SetCommMask(FComPort->FHandle, 0);
+    // A wait the new mask ended still writes into the mask: let it finish before that goes.
+    std::uint32_t ignored = 0;
+    platform.GetOverlappedResult(FComPort->FHandle, &AOverlapped, ignored, true);
+    platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
 }
 
 void TComThread::Execute() {
@@ -145,28 +179,70 @@ void TComThread::Execute() {
         }
     } while (result == Wait::Object0 + 1);
     if (gone == 0) gone = FGoneNoted;
-    platform.SetCommMask(FComPort->FHandle, 0);
-    // A wait the new mask ended still writes into mask: let it finish before mask goes.
-    std::uint32_t ignored = 0;
-    platform.GetOverlappedResult(FComPort->FHandle, &overlapped, ignored, true);
-    platform.PurgeComm(FComPort->FHandle, Purge::TxClear | Purge::RxClear);
+    EndSteps(overlapped);
     if (gone != 0 && !Terminated()) HandOverGone(gone);
+}
+
+void TComThread::Serve() {
+    TComPlatform& platform = Platform();
+    for (bool delivered = false;;) {
+        if (const TOsError gone = FGoneNoted) {
+            CloseGone(gone);
+            return;
+        }
+        if (!FWait->Check(FWatchSet)) {
+            FWatch->Watch(FWatchSet);
+            return;
+        }
+        // One set per turn of the event loop: a device that floods must not hold up the rest
+        // of the program's events.
+        if (delivered) {
+            WatchAtOnce();
+            return;
+        }
+        std::uint32_t transferred = 0;
+        const TOsError outcome =
+            platform.GetOverlappedResult(FComPort->FHandle, &FOverlapped, transferred, false);
+        if (outcome == WinError::Success) {
+            FEvents = MaskToEvents(FMask);
+            if (!DeliverEvents()) return;
+            delivered = true;
+        } else if (IsDeviceGoneError(outcome)) {
+            CloseGone(outcome);
+            return;
+        }
+        const TOsError started = platform.WaitCommEvent(FComPort->FHandle, &FMask, &FOverlapped);
+        if (IsDeviceGoneError(started)) FGoneNoted = started;
+    }
+}
+
+void TComThread::WatchAtOnce() {
+    FWatchSet = TWatchSet();
+    FWatchSet.Deadline = TWatchSet::TClock::now();
+    FWatch->Watch(FWatchSet);
+}
+
+void TComThread::CloseGone(TOsError AError) {
+    TCustomComPort* const port = FComPort;
+    // A close under way (the owner's, or the destructor's) needs no second one.
+    if (port->FClosing || port->FEventThread.get() != this) return;
+    port->CloseGone(AError);
 }
 
 void TComThread::NoteDeviceGone(TOsError AError) {
     TOsError none = 0;
-    if (FGoneNoted.compare_exchange_strong(none, AError)) SignalStop();
+    if (!FGoneNoted.compare_exchange_strong(none, AError)) return;
+    // The watch is idle between deliveries, or re-armed by the delivery under way.
+    if (FWatch)
+        WatchAtOnce();
+    else
+        SignalStop();
 }
 
 void TComThread::HandOverGone(TOsError AError) {
     // With every sync method on the GUI thread, where Open and Close belong. The close frees
     // this thread, which then must not touch the port or itself again.
-    Synchronize([this, AError] {
-        TCustomComPort* const port = FComPort;
-        // A close under way (the owner's, or the destructor's) needs no second one.
-        if (port->FClosing || port->FEventThread.get() != this) return;
-        port->CloseGone(AError);
-    });
+    Synchronize([this, AError] { CloseGone(AError); });
 }
 
 void TComThread::EndDeliveries() {
@@ -183,29 +259,38 @@ void TComThread::Leave() {
     CloseEvents();
 }
 
-void TComThread::DeliverEvents() {
+bool TComThread::DeliverEvents() {
     switch (FComPort->FSyncMethod) {
     case smThreadSync:
+        if (FWatch) return RunEvents();
         Synchronize([this] { RunEvents(); });
         break;
     case smWindowSync:
-        SendEventCodes();
-        break;
+        return SendEventCodes();
     case smNone:
-        RunEvents();
-        break;
+        return RunEvents();
     case smDisableEvents:
         break;
     }
+    return true;
 }
 
-void TComThread::SendEventCodes() {
-    for (const TComEvent event : DeliveryOrder)
-        if (FEvents.Contains(event))
-            TMainThread::SendMessage(FComPort->FWindow, WM_PORTEVENT, EventMasks[event], 0);
+bool TComThread::SendEventCodes() {
+    // On the GUI thread each code is served at once, and its handler may close the port.
+    const TMainThread::TWindowHandle window = FComPort->FWindow;
+    const TComEvents events = FEvents;
+    TDelivery delivery{this, false, CurrentDelivery};
+    CurrentDelivery = &delivery;
+    for (const TComEvent event : DeliveryOrder) {
+        if (!events.Contains(event)) continue;
+        TMainThread::SendMessage(window, WM_PORTEVENT, EventMasks[event], 0);
+        if (delivery.Ended) break;
+    }
+    CurrentDelivery = delivery.Outer;
+    return !delivery.Ended;
 }
 
-void TComThread::RunEvents() {
+bool TComThread::RunEvents() {
     TCustomComPort* const port = FComPort;
     const TComEvents events = FEvents;
     const bool onGuiThread = TMainThread::IsCurrent();
@@ -228,6 +313,7 @@ void TComThread::RunEvents() {
         if (delivery.Ended) break;
     }
     CurrentDelivery = delivery.Outer;
+    return !delivery.Ended;
 }
 
 // --- Processors ---------------------------------------------------------------------------------

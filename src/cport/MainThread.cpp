@@ -35,6 +35,7 @@ struct TState {
     std::map<TMainThread::TWindowHandle, std::shared_ptr<TMainThread::TWindowProc>> Windows;
     TMainThread::TWindowHandle NextWindow = 0;
     TMainThread::TWakeUp WakeUp;
+    TMainThread::TWaitWatcher Watcher;
     TMainThread::TExceptionReport Report;
 };
 
@@ -153,6 +154,22 @@ TMainThread::TWakeUp TMainThread::SetWakeUp(TWakeUp AWakeUp) {
     std::lock_guard lock(state.Lock);
     std::swap(state.WakeUp, AWakeUp);
     return AWakeUp;
+}
+
+TMainThread::TWaitWatcher TMainThread::SetWaitWatcher(TWaitWatcher AWatcher) {
+    TState& state = State();
+    std::lock_guard lock(state.Lock);
+    std::swap(state.Watcher, AWatcher);
+    return AWatcher;
+}
+
+std::unique_ptr<TWaitWatch> TMainThread::CreateWaitWatch(std::function<void()> AFired) {
+    TWaitWatcher watcher;
+    {
+        std::lock_guard lock(State().Lock);
+        watcher = State().Watcher;
+    }
+    return watcher ? watcher(std::move(AFired)) : nullptr;
 }
 
 std::size_t TMainThread::ProcessMessages() {

@@ -10,11 +10,13 @@
 #pragma once
 
 #include "Component.h"
+#include "OsTypes.h"
 
 #include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -26,6 +28,22 @@ struct TMessage {
     std::uintptr_t WParam = 0;
     std::intptr_t LParam = 0;
     std::intptr_t Result = 0;
+};
+
+// A watch that the GUI thread's event loop keeps for a wait the component hands to it (a port's
+// event wait): the descriptors of a TWatchSet on POSIX, its handle on Windows, and its deadline.
+class TWaitWatch {
+public:
+    TWaitWatch() = default;
+    TWaitWatch(const TWaitWatch&) = delete;
+    TWaitWatch& operator=(const TWaitWatch&) = delete;
+    // Stops watching; the callback is not called afterwards.
+    virtual ~TWaitWatch() = default;
+    // Watches AWatch, replacing what was watched before, until one of its descriptors is
+    // ready, its handle is signalled or its deadline has passed; then marks the ready ones in
+    // Seen, stops watching and calls the callback, on the GUI thread. AWatch must stay valid
+    // until then, or until the next Watch or the destruction.
+    virtual void Watch(TWatchSet& AWatch) = 0;
 };
 
 class TMainThread {
@@ -44,6 +62,15 @@ public:
     // Called (from any thread) whenever a call is queued for the GUI thread. Returns the one
     // installed before. Without one, queued calls wait until the GUI thread serves the queue.
     static TWakeUp SetWakeUp(TWakeUp AWakeUp);
+
+    // Creates the watches of waits that the GUI thread completes itself (ports whose events are
+    // handed to the GUI thread then need no thread of their own). A toolkit installs one whose
+    // watches its event loop keeps (cportqt does); without one such waits are waited for in a
+    // thread. Returns the one installed before.
+    using TWaitWatcher = std::function<std::unique_ptr<TWaitWatch>(std::function<void()> AFired)>;
+    static TWaitWatcher SetWaitWatcher(TWaitWatcher AWatcher);
+    // A new watch that calls AFired when it fires; null when no watcher is installed.
+    static std::unique_ptr<TWaitWatch> CreateWaitWatch(std::function<void()> AFired);
 
     // Runs every call queued for the GUI thread; on the GUI thread only. Returns how many ran.
     static std::size_t ProcessMessages();

@@ -3,8 +3,10 @@
 // The rest of the system's interface stays behind the platform layer (platform/ComPlatform.h).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cport {
 
@@ -24,6 +26,25 @@ struct TOverlapped {
     std::uint32_t Offset = 0;
     std::uint32_t OffsetHigh = 0;
     THandle hEvent = 0;
+};
+
+// What an event loop watches for a wait that it carries out itself instead of a blocked thread:
+// descriptors and the readiness they wait for (POSIX), or one waitable handle (Windows), and a
+// deadline. The loop marks in Seen what it saw when the watch fired.
+namespace WatchFor {
+inline constexpr std::uint8_t Read = 1;
+inline constexpr std::uint8_t Write = 2;
+} // namespace WatchFor
+struct TWatchFd {
+    int Fd = -1;
+    std::uint8_t Wanted = 0; // WatchFor bits
+    std::uint8_t Seen = 0;
+};
+struct TWatchSet {
+    using TClock = std::chrono::steady_clock;
+    std::vector<TWatchFd> Fds;
+    THandle Handle = 0; // 0: none
+    TClock::time_point Deadline = TClock::time_point::max();
 };
 
 // Registry keys. The two roots carry the Windows values of HKEY_CURRENT_USER and

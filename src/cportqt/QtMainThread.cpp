@@ -8,13 +8,18 @@
 #include <QEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace cport {
 
@@ -55,6 +60,7 @@ public:
     }
     ~TQueueServer() override {
         TMainThread::SetWakeUp(nullptr);
+        TMainThread::SetWaitWatcher(nullptr);
         std::lock_guard lock(FTarget->Lock);
         FTarget->Receiver = nullptr;
     }
@@ -73,6 +79,94 @@ protected:
 
 private:
     std::shared_ptr<TWakeTarget> FTarget;
+};
+
+// A wait watched by Qt's event loop: a socket notifier per descriptor and readiness, kept
+// from one watch to the next (a port's wait watches the same few descriptors every time), and
+// a timer for the deadline. Whatever fires first ends the watch.
+class TQtWaitWatch final : public TWaitWatch {
+public:
+    explicit TQtWaitWatch(std::function<void()> AFired)
+        : FFired(std::move(AFired))
+        , FTimer(new QTimer(QCoreApplication::instance())) {
+        FTimer->setSingleShot(true);
+        FTimer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(FTimer, &QTimer::timeout, &FContext, [this] { Fire(-1, 0); });
+    }
+    ~TQtWaitWatch() override {
+        Disarm();
+        // Later: the one that fired may be the sender whose signal is being delivered now.
+        for (const TNotifier& notifier : FNotifiers)
+            notifier.Notifier->deleteLater();
+        FTimer->deleteLater();
+    }
+    TQtWaitWatch(const TQtWaitWatch&) = delete;
+    TQtWaitWatch& operator=(const TQtWaitWatch&) = delete;
+
+    void Watch(TWatchSet& AWatch) override {
+        FWatch = &AWatch;
+        for (TNotifier& notifier : FNotifiers)
+            notifier.Wanted = false;
+        for (TWatchFd& fd : AWatch.Fds) {
+            fd.Seen = 0;
+            for (const std::uint8_t kind : {WatchFor::Read, WatchFor::Write})
+                if ((fd.Wanted & kind) != 0) Find(fd.Fd, kind).Wanted = true;
+        }
+        for (TNotifier& notifier : FNotifiers)
+            if (notifier.Notifier->isEnabled() != notifier.Wanted)
+                notifier.Notifier->setEnabled(notifier.Wanted);
+        if (AWatch.Deadline == TWatchSet::TClock::time_point::max()) {
+            FTimer->stop();
+        } else {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                AWatch.Deadline - TWatchSet::TClock::now());
+            FTimer->start(static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30)));
+        }
+    }
+
+private:
+    struct TNotifier {
+        int Fd;
+        std::uint8_t Kind;
+        QSocketNotifier* Notifier;
+        bool Wanted;
+    };
+
+    TNotifier& Find(int AFd, std::uint8_t AKind) {
+        for (TNotifier& notifier : FNotifiers)
+            if (notifier.Fd == AFd && notifier.Kind == AKind) return notifier;
+        auto* notifier = new QSocketNotifier(
+            AFd, AKind == WatchFor::Read ? QSocketNotifier::Read : QSocketNotifier::Write,
+            QCoreApplication::instance());
+        notifier->setEnabled(false);
+        QObject::connect(notifier, &QSocketNotifier::activated, &FContext,
+                         [this, AFd, AKind] { Fire(AFd, AKind); });
+        FNotifiers.push_back({AFd, AKind, notifier, false});
+        return FNotifiers.back();
+    }
+
+    void Disarm() {
+        for (const TNotifier& notifier : FNotifiers)
+            if (notifier.Notifier->isEnabled()) notifier.Notifier->setEnabled(false);
+        FTimer->stop();
+    }
+
+    void Fire(int AFd, std::uint8_t AKind) {
+        if (FWatch == nullptr) return;
+        for (TWatchFd& fd : FWatch->Fds)
+            if (fd.Fd == AFd) fd.Seen |= AKind;
+        FWatch = nullptr;
+        Disarm();
+        FFired();
+    }
+
+    std::function<void()> FFired;
+    // The receiver of the notifiers' and the timer's signals: they outlive this object a
+    // little (deleteLater), its connections do not.
+    QObject FContext;
+    QTimer* FTimer;
+    std::vector<TNotifier> FNotifiers;
+    TWatchSet* FWatch = nullptr;
 };
 
 QPointer<TQueueServer>& Server() {
@@ -94,6 +188,9 @@ void InstallQtMainThreadAndSetupDialog() {
     auto target = std::make_shared<TWakeTarget>();
     Server() = new TQueueServer(target);
     TMainThread::SetWakeUp([target] { Wake(*target); });
+    TMainThread::SetWaitWatcher([](std::function<void()> AFired) -> std::unique_ptr<TWaitWatch> {
+        return std::make_unique<TQtWaitWatch>(std::move(AFired));
+    });
     TMainThread::SetExceptionReport(QtExceptionReport);
     SetSetupDialog(RunSetupDialog);
     // Calls queued before the wake-up existed are served as soon as the event loop runs.

@@ -12,7 +12,9 @@ namespace cport {
 
 // Call once, on the GUI thread, after the QApplication exists. Makes that thread the component's
 // GUI thread, lets a call queued for it wake the event loop (so thread sync and window sync
-// deliver events in any event loop, modal dialogs and message boxes included), installs
+// deliver events in any event loop, modal dialogs and message boxes included), lets the event
+// loop watch the device waits of ports opened on that thread (socket notifiers and a timer, so
+// their handlers run one thread hop from the device, without an event thread), installs
 // QtExceptionReport as the application's exception report and RunSetupDialog as the ports'
 // setup dialog. Calling it again has no further effect. Raises std::logic_error on another
 // thread or without a QApplication.

@@ -5,6 +5,7 @@
 #include "GuiThread.h"
 #include "PtyPair.h"
 #include "Simulator.h"
+#include "TestWatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,16 @@ std::size_t OpenDescriptors() {
     if (DIR* dir = ::opendir("/proc/self/fd")) {
         while (::readdir(dir) != nullptr)
             ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+std::size_t Threads() {
+    std::size_t count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir))
+            count += entry->d_name[0] != '.' ? 1 : 0;
         ::closedir(dir);
     }
     return count;
@@ -189,6 +200,56 @@ TEST_F(EventsPty, ManyOpenCloseCyclesWhileTheDeviceFloodsLeaveNothingBehind) {
     }
     TMainThread::ProcessMessages();
     EXPECT_EQ(OpenDescriptors(), descriptors) << "the port's threads, events and records are gone";
+}
+
+// With a watcher of the GUI thread's event loop, handlers that run on the GUI thread need no
+// event thread in between; a port whose handlers run elsewhere keeps its thread.
+TEST_F(EventsPty, WithAWaitWatcherOnlyHandlersOffTheGuiThreadHaveAThread) {
+    const TMainThread::TWaitWatcher previous = TMainThread::SetWaitWatcher(nullptr);
+    ASSERT_TRUE(test::InstallTestWatcher());
+    const std::size_t threads = Threads();
+    std::string received;
+    for (const TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
+        SCOPED_TRACE(method);
+        Port.SetSyncMethod(method);
+        Port.SetOnRxChar([&](TObject*, std::int32_t ACount) {
+            EXPECT_EQ(TMainThread::IsCurrent(), method != smNone);
+            std::string chunk;
+            Port.ReadStr(chunk, ACount);
+            received += chunk;
+        });
+        received.clear();
+        Port.Open();
+        EXPECT_EQ(Threads(), threads + (method == smNone ? 1 : 0));
+        ASSERT_TRUE(Pty.WriteAll("one hop\r\n"));
+        EXPECT_TRUE(test::ServeUntil([&] { return received.size() == 9; }));
+        Port.Close();
+    }
+    EXPECT_EQ(received, "one hop\r\n");
+    TMainThread::SetWaitWatcher(previous);
+}
+
+// A handler closes its port: the delivery ends there, the port opens again and delivers anew.
+TEST_F(EventsPty, AHandlerMayCloseItsPortWithEverySyncMethod) {
+    for (const TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
+        SCOPED_TRACE(method);
+        Port.SetSyncMethod(method);
+        std::atomic<int> calls{0};
+        Port.SetOnRxChar([&](TObject*, std::int32_t) {
+            ++calls;
+            Port.Close();
+        });
+        std::atomic<int> afterCloses{0};
+        Port.SetOnAfterClose([&](TObject*) { ++afterCloses; });
+        for (int round = 1; round <= 3; ++round) {
+            Port.Open();
+            ASSERT_TRUE(Pty.WriteAll("x"));
+            ASSERT_TRUE(test::ServeUntil([&] { return afterCloses == round; }));
+            EXPECT_EQ(calls, round);
+            EXPECT_FALSE(Port.Connected());
+        }
+        Port.SetOnAfterClose(nullptr);
+    }
 }
 
 // The device goes away while the port only waits: with every sync method the port closes

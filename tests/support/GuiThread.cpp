@@ -1,6 +1,9 @@
 #include "GuiThread.h"
 
+#include "TestWatcher.h"
+
 #include <condition_variable>
+#include <cstdlib>
 
 namespace cport::test {
 
@@ -17,11 +20,16 @@ void InstallWakeUp() {
                 Queued = true;
             }
             Woken.notify_all();
+            WakeWatches();
         });
         return true;
     }();
     (void)installed;
 }
+
+// Before any test opens a port: the port decides at its opening how it waits.
+[[maybe_unused]] const bool Watching =
+    std::getenv("CPORT_TEST_WATCHER") != nullptr && InstallTestWatcher();
 } // namespace
 
 bool ServeUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout) {
@@ -32,9 +40,14 @@ bool ServeUntil(const std::function<bool()>& APredicate, std::chrono::millisecon
         if (APredicate()) return true;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return false;
+        const auto wait = std::min<std::chrono::steady_clock::duration>(deadline - now, 5ms);
+        if (ServeWatches(std::chrono::ceil<std::chrono::milliseconds>(wait))) {
+            std::lock_guard lock(WakeLock);
+            Queued = false;
+            continue;
+        }
         std::unique_lock lock(WakeLock);
-        Woken.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now, 5ms),
-                       [] { return Queued; });
+        Woken.wait_for(lock, wait, [] { return Queued; });
         Queued = false;
     }
 }

@@ -32,6 +32,10 @@ bool TComPlatform::DescribeComPort(const std::string& AValueName, const std::str
     return true;
 }
 
+std::unique_ptr<TEventWait> TComPlatform::WatchEvent(THandle /*AEvent*/) {
+    return nullptr;
+}
+
 void SetErrorReason(TOsError AError, std::string AReason) {
     LastReason = {AError, std::move(AReason)};
 }

@@ -20,10 +20,13 @@
 
 #include "OsTypes.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cport {
 
@@ -51,6 +54,21 @@ inline constexpr std::uint32_t Infinite = 0xFFFFFFFF;
 } // namespace Wait
 
 inline constexpr std::uint32_t MaxDword = 0xFFFFFFFF;
+
+// A wait for one event, carried out by the caller's event loop. Destroying it ends what it
+// registered; the event itself is not touched.
+class TEventWait {
+public:
+    TEventWait() = default;
+    TEventWait(const TEventWait&) = delete;
+    TEventWait& operator=(const TEventWait&) = delete;
+    virtual ~TEventWait() = default;
+    // First, and each time the watch that the previous call asked for fired (AWatch as that
+    // call left it, with Seen filled in): lets the operations that complete through the event
+    // work, then returns true when the event is signalled (an auto-reset event is reset), or
+    // false with AWatch set to what to watch before calling again.
+    virtual bool Check(TWatchSet& AWatch) = 0;
+};
 
 // The device control block (Windows DCB). Flags holds the bit fields of the Windows record.
 struct TDCB {
@@ -267,6 +285,9 @@ public:
     virtual void Sleep(std::uint32_t AMilliseconds) = 0;
     // Sets the calling thread's priority, given as a Windows thread priority (-15 to 15).
     virtual TOsError SetCurrentThreadPriority(int APriority) = 0;
+    // Begins a wait for AEvent that the caller carries out by watching (see TEventWait); null
+    // when this platform cannot, and the caller must wait in a thread of its own.
+    virtual std::unique_ptr<TEventWait> WatchEvent(THandle AEvent);
 
     // --- Registry ---------------------------------------------------------------------------
     // Opens ASubKey below AKey, creating it and its missing parents, with full access.

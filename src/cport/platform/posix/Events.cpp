@@ -223,18 +223,29 @@ public:
         return current;
     }
 
-    // Polls the sources, AWatched events and the wake descriptor until AUntil or the
-    // sources' nearest deadline.
-    TOsError Poll(const std::vector<TEvent*>& AWatched, TTime AUntil) {
+    // What a poll watches: the sources, AWatched events and, last, the wake descriptor.
+    std::vector<pollfd> PollFds(const std::vector<TEvent*>& AWatched) const {
         std::vector<pollfd> fds = FFds;
         for (TEvent* event : AWatched)
             fds.push_back({event->FFd, POLLIN, 0});
         fds.push_back({FWakeFd, POLLIN, 0});
+        return fds;
+    }
+    // The sources' nearest deadline.
+    TTime Deadline() const { return FDeadline; }
+    // Takes what a poll of PollFds returned: the sources work on it in the next round.
+    void Returned(const std::vector<pollfd>& AFds) {
+        if ((AFds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
+        for (std::size_t i = 0; i < FSources->size(); ++i)
+            if (FPollIndex[i] != NotPolled) (*FSources)[i].Returned = AFds[FPollIndex[i]].revents;
+    }
+
+    // Polls PollFds(AWatched) until AUntil or the sources' nearest deadline.
+    TOsError Poll(const std::vector<TEvent*>& AWatched, TTime AUntil) {
+        std::vector<pollfd> fds = PollFds(AWatched);
         const TOsError error = PollUntil(fds, std::min(AUntil, FDeadline));
         if (error != 0) return error;
-        if ((fds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
-        for (std::size_t i = 0; i < FSources->size(); ++i)
-            if (FPollIndex[i] != NotPolled) (*FSources)[i].Returned = fds[FPollIndex[i]].revents;
+        Returned(fds);
         return 0;
     }
 
@@ -337,6 +348,71 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
             return error;
         }
     }
+}
+
+namespace {
+
+// A wait of WaitForEvents for one event whose poll an event loop does: the round stays open
+// (registered with the sources and the event) while the loop watches.
+class TWatchedEventWait final : public TEventWait {
+public:
+    TWatchedEventWait(std::shared_ptr<TEvent> AEvent, int AWakeFd)
+        : FEvent(std::move(AEvent))
+        , FEvents{FEvent.get()}
+        , FWakeFd(AWakeFd) {}
+    ~TWatchedEventWait() override {
+        FRound.reset();
+        ::close(FWakeFd);
+    }
+
+    bool Check(TWatchSet& AWatch) override {
+        if (FRound) {
+            std::vector<pollfd> fds = FRound->PollFds(FEvents);
+            for (std::size_t i = 0; i < fds.size() && i < AWatch.Fds.size(); ++i) {
+                const std::uint8_t seen = AWatch.Fds[i].Seen;
+                fds[i].revents = static_cast<short>(((seen & WatchFor::Read) != 0 ? POLLIN : 0) |
+                                                    ((seen & WatchFor::Write) != 0 ? POLLOUT : 0));
+            }
+            FRound->Returned(fds);
+            FRound.reset();
+        }
+        for (;;) {
+            // One round registered at a time: the sources know their waiters by descriptor.
+            FRound.reset();
+            FRound = std::make_unique<TWaitRound>(FWakeFd, FEvents, FSources);
+            if (FEvent->TryAcquire()) break;
+            if (!FRound->Watch()) continue;
+            // A signal may have come between the check and the registration.
+            if (FEvent->TryAcquire()) break;
+            AWatch.Fds.clear();
+            for (const pollfd& fd : FRound->PollFds(FEvents))
+                AWatch.Fds.push_back(
+                    {fd.fd,
+                     static_cast<std::uint8_t>(((fd.events & POLLIN) != 0 ? WatchFor::Read : 0) |
+                                               ((fd.events & POLLOUT) != 0 ? WatchFor::Write : 0)),
+                     0});
+            AWatch.Deadline = FRound->Deadline();
+            return false;
+        }
+        FRound.reset();
+        return true;
+    }
+
+private:
+    std::shared_ptr<TEvent> FEvent;
+    std::vector<TEvent*> FEvents;
+    const int FWakeFd;
+    std::vector<TWaitRound::TSourceState> FSources;
+    std::unique_ptr<TWaitRound> FRound;
+};
+
+} // namespace
+
+std::unique_ptr<TEventWait> WatchEventWait(std::shared_ptr<TEvent> AEvent) {
+    // A wake descriptor of its own: the thread's one is drained by the thread's blocking waits.
+    const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake < 0) return nullptr;
+    return std::make_unique<TWatchedEventWait>(std::move(AEvent), wake);
 }
 
 } // namespace cport

@@ -107,6 +107,11 @@ private:
 TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool AWaitAll,
                        std::uint32_t ATimeoutMs, std::uint32_t& AResult);
 
+// A wait for AEvent that an event loop carries out (TEventWait): each check does one round of
+// WaitForEvents without its poll, and leaves what that poll would watch; null when the wait's
+// wake descriptor cannot be created.
+std::unique_ptr<TEventWait> WatchEventWait(std::shared_ptr<TEvent> AEvent);
+
 // Polls AFds until ADeadline or a returned event; EINTR counts as a return. Returns errno.
 TOsError PollUntil(std::vector<pollfd>& AFds, TTime ADeadline);
 

@@ -220,6 +220,12 @@ TOsError TPosixComPlatform::WaitForMultipleObjects(std::uint32_t ACount, const T
     return WaitForEvents(events, AWaitAll, ATimeout, AResult);
 }
 
+std::unique_ptr<TEventWait> TPosixComPlatform::WatchEvent(THandle AEvent) {
+    std::shared_ptr<TEvent> event;
+    if (FHandles->Find(AEvent, event) != 0) return nullptr;
+    return WatchEventWait(std::move(event));
+}
+
 void TPosixComPlatform::Sleep(std::uint32_t AMilliseconds) {
     if (AMilliseconds == 0) {
         ::sched_yield();
