@@ -1,5 +1,6 @@
 #include "CPort_p.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -207,18 +208,17 @@ std::int32_t TCustomComPort::ReadStr(std::string& AStr, std::int32_t ACount) {
         AStr.clear();
         return 0;
     }
-    EnsureAsync(FReadAsyncPtr);
-    StageAsync(okRead, nullptr, ACount, FReadAsyncPtr);
+    // The bytes go from the driver's queue straight into the string, whose storage a caller
+    // that reads into the same string every time reuses.
+    AStr.resize(static_cast<std::size_t>(ACount));
     std::int32_t read = 0;
-    if (!StartRead(FReadAsyncPtr->Data.get(), ACount, FReadAsyncPtr, read)) {
+    try {
+        read = Read(AStr.data(), ACount);
+    } catch (...) {
         AStr.clear();
-        return 0;
+        throw;
     }
-    read = WaitForAsync(FReadAsyncPtr);
-    if (read > 0)
-        AStr.assign(FReadAsyncPtr->Data.get(), static_cast<std::size_t>(read));
-    else
-        AStr.clear();
+    AStr.resize(static_cast<std::size_t>(std::max(read, 0)));
     return read;
 }
 

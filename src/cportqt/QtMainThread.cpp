@@ -152,11 +152,17 @@ private:
     }
 
     void Fire(int AFd, std::uint8_t AKind) {
-        if (FWatch == nullptr) return;
+        if (FWatch == nullptr) {
+            // Left enabled when the watch fired, since the next watch mostly wants the same
+            // descriptors again; one that fires in between (a nested event loop of a handler)
+            // is turned off now.
+            Disarm();
+            return;
+        }
         for (TWatchFd& fd : FWatch->Fds)
             if (fd.Fd == AFd) fd.Seen |= AKind;
         FWatch = nullptr;
-        Disarm();
+        FTimer->stop();
         FFired();
     }
 
