@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <optional>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -66,40 +67,26 @@ TOsError PollUntil(std::vector<pollfd>& AFds, TTime ADeadline) {
 
 // --- TEvent ---------------------------------------------------------------------------------
 
-TEvent::TEvent(int AFd, bool AManualReset, bool AInitialState)
-    : FFd(AFd)
-    , FManualReset(AManualReset)
+TEvent::TEvent(bool AManualReset, bool AInitialState)
+    : FManualReset(AManualReset)
     , FSignalled(AInitialState) {}
 
-TEvent::~TEvent() {
-    ::close(FFd);
-}
-
 TOsError TEvent::Create(bool AManualReset, bool AInitialState, std::shared_ptr<TEvent>& AEvent) {
-    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) return static_cast<TOsError>(errno);
-    AEvent.reset(new TEvent(fd, AManualReset, AInitialState));
+    AEvent.reset(new TEvent(AManualReset, AInitialState));
     return 0;
 }
 
-// The descriptor follows the state only while someone polls it: a completion that nobody
-// waits for yet costs no system call.
+// Only the waiters polling now are woken: one that registers later checks the state after
+// registering. A signal that nobody waits for yet costs no system call.
 void TEvent::SetLocked() {
+    if (FSignalled) return;
     FSignalled = true;
-    if (!FWaiters.empty()) ShowSignal();
+    for (const int waiter : FWaiters)
+        WakeFd(waiter);
 }
 
 void TEvent::ResetLocked() {
     FSignalled = false;
-    if (!FFdSignalled) return;
-    FFdSignalled = false;
-    DrainFd(FFd);
-}
-
-void TEvent::ShowSignal() {
-    if (!FSignalled || FFdSignalled) return;
-    FFdSignalled = true;
-    AddOne(FFd);
 }
 
 void TEvent::Set() {
@@ -150,51 +137,66 @@ void TEvent::Unlink(const TPollSource* ASource) {
 
 // One round of a wait: the events' linked sources have done their pending work and are
 // registered; what to poll is collected. The events themselves are registered with only when
-// the round is about to poll (Watch), so that a completion seen by the first check needs no
-// descriptor traffic. The destructor unregisters.
+// the round is about to poll (Watch), so that a completion seen by the first check wakes
+// nobody. The destructor unregisters.
 class TWaitRound {
 public:
     struct TSourceState {
         std::shared_ptr<TPollSource> Source;
         short Returned = 0;
     };
+    // What the rounds of one waiter keep from round to round: the sources with what their last
+    // poll returned, and the storage of the round's lists, so that a round allocates nothing.
+    struct TStorage {
+        std::vector<TSourceState> Sources;
+        std::vector<TSourceState> Previous;
+        std::vector<pollfd> Fds;
+        std::vector<std::size_t> PollIndex;
+        std::vector<std::uint64_t> Generations;
+        std::vector<pollfd> Polled;
+    };
 
-    TWaitRound(int AWakeFd, const std::vector<TEvent*>& AEvents,
-               std::vector<TSourceState>& ASources)
+    TWaitRound(int AWakeFd, const std::vector<TEvent*>& AEvents, TStorage& AStorage)
         : FWakeFd(AWakeFd)
-        , FEvents(AEvents) {
-        std::vector<TSourceState> previous;
-        previous.swap(ASources);
+        , FEvents(AEvents)
+        , FStorage(AStorage) {
+        std::vector<TSourceState>& sources = FStorage.Sources;
+        std::vector<TSourceState>& previous = FStorage.Previous;
+        previous.swap(sources);
+        sources.clear();
+        FStorage.Fds.clear();
+        FStorage.PollIndex.clear();
+        FStorage.Generations.clear();
         for (TEvent* event : FEvents) {
             std::lock_guard lock(event->FLock);
-            FGenerations.push_back(event->FLinkGeneration);
+            FStorage.Generations.push_back(event->FLinkGeneration);
             for (const TEvent::TLinkEntry& entry : event->FLinks) {
                 std::shared_ptr<TPollSource> source = entry.Source.lock();
                 if (!source) continue;
                 const bool known =
-                    std::any_of(ASources.begin(), ASources.end(), [&](const TSourceState& AState) {
+                    std::any_of(sources.begin(), sources.end(), [&](const TSourceState& AState) {
                         return AState.Source == source;
                     });
                 if (known) continue;
                 short returned = 0;
                 for (const TSourceState& state : previous)
                     if (state.Source == source) returned = state.Returned;
-                ASources.push_back({std::move(source), returned});
+                sources.push_back({std::move(source), returned});
             }
         }
-        FSources = &ASources;
+        previous.clear();
         // Work is done outside the events' locks: a source sets events while it works.
-        for (TSourceState& state : ASources) {
+        for (TSourceState& state : sources) {
             const TPollRequest request = state.Source->BeginWait(FWakeFd, state.Returned);
             state.Returned = 0;
-            FPollIndex.push_back(request.Fd >= 0 ? FFds.size() : NotPolled);
-            if (request.Fd >= 0) FFds.push_back({request.Fd, request.Events, 0});
+            FStorage.PollIndex.push_back(request.Fd >= 0 ? FStorage.Fds.size() : NotPolled);
+            if (request.Fd >= 0) FStorage.Fds.push_back({request.Fd, request.Events, 0});
             FDeadline = std::min(FDeadline, request.Deadline);
         }
     }
 
     ~TWaitRound() {
-        for (TSourceState& state : *FSources)
+        for (TSourceState& state : FStorage.Sources)
             state.Source->EndWait(FWakeFd);
         if (!FWatching) return;
         for (TEvent* event : FEvents) {
@@ -207,9 +209,9 @@ public:
     TWaitRound(const TWaitRound&) = delete;
     TWaitRound& operator=(const TWaitRound&) = delete;
 
-    // Registers with the events, which from now on show their state on their descriptors and
-    // wake this waiter when linked to a new source. False when a link came since the round
-    // began: the round is stale.
+    // Registers with the events, which from now on wake this waiter when they become signalled
+    // or are linked to a new source. False when a link came since the round began: the round
+    // is stale. The caller checks the events again afterwards.
     bool Watch() {
         FWatching = true;
         bool current = true;
@@ -217,32 +219,31 @@ public:
             TEvent* event = FEvents[i];
             std::lock_guard lock(event->FLock);
             event->FWaiters.push_back(FWakeFd);
-            event->ShowSignal();
-            if (event->FLinkGeneration != FGenerations[i]) current = false;
+            if (event->FLinkGeneration != FStorage.Generations[i]) current = false;
         }
         return current;
     }
 
-    // What a poll watches: the sources, AWatched events and, last, the wake descriptor.
-    std::vector<pollfd> PollFds(const std::vector<TEvent*>& AWatched) const {
-        std::vector<pollfd> fds = FFds;
-        for (TEvent* event : AWatched)
-            fds.push_back({event->FFd, POLLIN, 0});
-        fds.push_back({FWakeFd, POLLIN, 0});
-        return fds;
+    // What a poll watches: the sources and, last, the wake descriptor.
+    void PollFds(std::vector<pollfd>& AFds) const {
+        AFds.assign(FStorage.Fds.begin(), FStorage.Fds.end());
+        AFds.push_back({FWakeFd, POLLIN, 0});
     }
     // The sources' nearest deadline.
     TTime Deadline() const { return FDeadline; }
     // Takes what a poll of PollFds returned: the sources work on it in the next round.
     void Returned(const std::vector<pollfd>& AFds) {
         if ((AFds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
-        for (std::size_t i = 0; i < FSources->size(); ++i)
-            if (FPollIndex[i] != NotPolled) (*FSources)[i].Returned = AFds[FPollIndex[i]].revents;
+        std::vector<TSourceState>& sources = FStorage.Sources;
+        for (std::size_t i = 0; i < sources.size(); ++i)
+            if (FStorage.PollIndex[i] != NotPolled)
+                sources[i].Returned = AFds[FStorage.PollIndex[i]].revents;
     }
 
-    // Polls PollFds(AWatched) until AUntil or the sources' nearest deadline.
-    TOsError Poll(const std::vector<TEvent*>& AWatched, TTime AUntil) {
-        std::vector<pollfd> fds = PollFds(AWatched);
+    // Polls PollFds until AUntil or the sources' nearest deadline.
+    TOsError Poll(TTime AUntil) {
+        std::vector<pollfd>& fds = FStorage.Polled;
+        PollFds(fds);
         const TOsError error = PollUntil(fds, std::min(AUntil, FDeadline));
         if (error != 0) return error;
         Returned(fds);
@@ -254,11 +255,8 @@ private:
 
     const int FWakeFd;
     const std::vector<TEvent*>& FEvents;
-    std::vector<TSourceState>* FSources = nullptr;
-    std::vector<pollfd> FFds;
+    TStorage& FStorage;
     TTime FDeadline = NoDeadline;
-    std::vector<std::size_t> FPollIndex;
-    std::vector<std::uint64_t> FGenerations;
     bool FWatching = false;
 };
 
@@ -297,14 +295,6 @@ public:
         return all;
     }
 
-    // The events a poll must watch: the ones not signalled.
-    std::vector<TEvent*> Unsignalled() const {
-        std::vector<TEvent*> result;
-        for (TEvent* event : FEvents)
-            if (!event->Signalled()) result.push_back(event);
-        return result;
-    }
-
 private:
     std::vector<TEvent*> FEvents;
 };
@@ -313,6 +303,8 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
                        std::uint32_t ATimeoutMs, std::uint32_t& AResult) {
     AResult = Wait::Failed;
     if (AEvents.empty() || AEvents.size() > MaxWaitObjects) return EINVAL;
+    // An event signalled already ends the wait without a round (a completed transfer's).
+    if (!AWaitAll && TryAcquireAny(AEvents, AResult)) return 0;
     std::vector<TEvent*> unique;
     for (const std::shared_ptr<TEvent>& event : AEvents) {
         if (std::find(unique.begin(), unique.end(), event.get()) == unique.end())
@@ -326,7 +318,13 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
                             ? NoDeadline
                             : TClock::now() + std::chrono::milliseconds(ATimeoutMs);
     TAllEvents all(unique);
-    std::vector<TWaitRound::TSourceState> sources;
+    // The thread's storage, kept for its capacity (a wait calls no code that waits again);
+    // no source outlives the wait in it.
+    thread_local TWaitRound::TStorage storage;
+    struct TRelease {
+        TWaitRound::TStorage& Storage;
+        ~TRelease() { Storage.Sources.clear(); }
+    } release{storage};
     const auto acquire = [&] {
         if (!AWaitAll) return TryAcquireAny(AEvents, AResult);
         if (!all.TryAcquire()) return false;
@@ -334,7 +332,7 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
         return true;
     };
     for (;;) {
-        TWaitRound round(wake, unique, sources);
+        TWaitRound round(wake, unique, storage);
         if (acquire()) return 0;
         if (TClock::now() >= until) {
             AResult = Wait::Timeout;
@@ -343,7 +341,7 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
         if (!round.Watch()) continue;
         // A signal may have come between the check and the registration.
         if (acquire()) return 0;
-        if (const TOsError error = round.Poll(AWaitAll ? all.Unsignalled() : unique, until)) {
+        if (const TOsError error = round.Poll(until)) {
             AResult = Wait::Failed;
             return error;
         }
@@ -367,25 +365,26 @@ public:
 
     bool Check(TWatchSet& AWatch) override {
         if (FRound) {
-            std::vector<pollfd> fds = FRound->PollFds(FEvents);
-            for (std::size_t i = 0; i < fds.size() && i < AWatch.Fds.size(); ++i) {
+            FRound->PollFds(FFds);
+            for (std::size_t i = 0; i < FFds.size() && i < AWatch.Fds.size(); ++i) {
                 const std::uint8_t seen = AWatch.Fds[i].Seen;
-                fds[i].revents = static_cast<short>(((seen & WatchFor::Read) != 0 ? POLLIN : 0) |
-                                                    ((seen & WatchFor::Write) != 0 ? POLLOUT : 0));
+                FFds[i].revents = static_cast<short>(((seen & WatchFor::Read) != 0 ? POLLIN : 0) |
+                                                     ((seen & WatchFor::Write) != 0 ? POLLOUT : 0));
             }
-            FRound->Returned(fds);
+            FRound->Returned(FFds);
             FRound.reset();
         }
         for (;;) {
             // One round registered at a time: the sources know their waiters by descriptor.
             FRound.reset();
-            FRound = std::make_unique<TWaitRound>(FWakeFd, FEvents, FSources);
+            FRound.emplace(FWakeFd, FEvents, FStorage);
             if (FEvent->TryAcquire()) break;
             if (!FRound->Watch()) continue;
             // A signal may have come between the check and the registration.
             if (FEvent->TryAcquire()) break;
+            FRound->PollFds(FFds);
             AWatch.Fds.clear();
-            for (const pollfd& fd : FRound->PollFds(FEvents))
+            for (const pollfd& fd : FFds)
                 AWatch.Fds.push_back(
                     {fd.fd,
                      static_cast<std::uint8_t>(((fd.events & POLLIN) != 0 ? WatchFor::Read : 0) |
@@ -402,8 +401,9 @@ private:
     std::shared_ptr<TEvent> FEvent;
     std::vector<TEvent*> FEvents;
     const int FWakeFd;
-    std::vector<TWaitRound::TSourceState> FSources;
-    std::unique_ptr<TWaitRound> FRound;
+    TWaitRound::TStorage FStorage;
+    std::optional<TWaitRound> FRound;
+    std::vector<pollfd> FFds; // kept for its storage
 };
 
 } // namespace

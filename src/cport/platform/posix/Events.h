@@ -1,7 +1,7 @@
 // Events and waits of the POSIX platform layer.
 //
-// An event is a state and an eventfd that a waiter polls: while a waiter is registered, the
-// descriptor's counter is non-zero exactly when the event is signalled. The driver has no thread of
+// An event is a state and the wake descriptors of the threads that wait for it, which it writes
+// to when it becomes signalled; a waiter polls only its own. The driver has no thread of
 // its own: a pending transfer or event wait of a device makes progress in the threads that call
 // into the device or wait for the transfer's completion event. To that end an event knows the
 // devices whose pending operations complete through it (its links, TPollSource), and a thread
@@ -61,7 +61,6 @@ void DrainFd(int AFd);
 class TEvent {
 public:
     static TOsError Create(bool AManualReset, bool AInitialState, std::shared_ptr<TEvent>& AEvent);
-    ~TEvent();
     TEvent(const TEvent&) = delete;
     TEvent& operator=(const TEvent&) = delete;
 
@@ -79,10 +78,9 @@ private:
     friend class TWaitRound;
     friend class TAllEvents;
 
-    TEvent(int AFd, bool AManualReset, bool AInitialState);
+    TEvent(bool AManualReset, bool AInitialState);
     void SetLocked();
     void ResetLocked();
-    void ShowSignal();
 
     struct TLinkEntry {
         std::weak_ptr<TPollSource> Source;
@@ -91,13 +89,11 @@ private:
     };
 
     std::mutex FLock;
-    const int FFd;
     const bool FManualReset;
     bool FSignalled;
-    bool FFdSignalled = false; // the descriptor's counter is non-zero
     std::vector<TLinkEntry> FLinks;
     std::uint64_t FLinkGeneration = 0; // counts new links
-    std::vector<int> FWaiters;
+    std::vector<int> FWaiters;         // their wake descriptors
 };
 
 // WaitForMultipleObjects over events: AResult is Wait::Object0 + the lowest index of a
