@@ -137,7 +137,8 @@ std::int32_t TCustomComPort::WaitForAsync(PCPortAsync& AAsyncPtr) {
     if (error != WinError::Success) RaiseOsError(AsyncFailureCode(AAsyncPtr), error);
     if (!FInputCountNotSupported) {
         if (AAsyncPtr->Kind == okRead) {
-            if (InputCount() == 0) NotifyLinksSignal(lnRx, false);
+            // Asked only for links, which are told when the input is empty.
+            if (!FLinks.empty() && InputCount() == 0) NotifyLinksSignal(lnRx, false);
         } else if (AAsyncPtr->Data) {
             // Only a write's copy is reported as transmitted: a read's receive block holds
             // received bytes, which no link must take for sent ones.

@@ -205,6 +205,8 @@ private:
     std::string FPriority;
     bool FXoffHeld = false;
     bool FKernelOutput = false;
+    // When the kernel's input was last found empty (see ReadInput).
+    TTime FInputEmptyAt{};
     TTime FTxEmptyCheck = NoDeadline;
     std::uint32_t FTxEmptyLast = 0;
     TTime::duration FTxEmptyBackoff{};

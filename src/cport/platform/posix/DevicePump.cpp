@@ -14,6 +14,10 @@ namespace {
 
 constexpr std::uint32_t LineErrors = CommError::Frame | CommError::Overrun | CommError::RxParity;
 constexpr auto MaxTxEmptyBackoff = std::chrono::seconds(1);
+// The most a terminal's read returns at once (the line discipline's buffer).
+constexpr std::size_t TerminalReadSize = 4096;
+// How long input found empty counts as still empty for a look that no poll asked for.
+constexpr auto InputFreshFor = std::chrono::microseconds(50);
 // Beyond this a limit is as good as none, and the clock's arithmetic stays in range.
 constexpr std::uint64_t MaxLimitMs = 100ull * 365 * 24 * 3600 * 1000;
 
@@ -110,6 +114,10 @@ bool TDevice::InputWaiting() {
 }
 
 void TDevice::ReadInput(TTime ANow, bool AReady) {
+    // The calls of one delivery (the wait, the count, the read) each look at the input; a
+    // look so soon after one that found it empty is a system call that cannot tell a byte
+    // arriving now from one arriving a moment later, and a poll sees that byte anyway.
+    if (!AReady && ANow - FInputEmptyAt < InputFreshFor) return;
     std::uint32_t events = 0;
     std::uint32_t markErrors = 0;
     bool received = false;
@@ -118,7 +126,10 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
         std::uint8_t* space = FQueue.FreeSpace(length);
         // A full queue stops reading: the kernel and the sender wait, nothing is lost.
         if (length == 0) break;
-        if (!ready && !InputWaiting()) break;
+        if (!ready && !InputWaiting()) {
+            FInputEmptyAt = ANow;
+            break;
+        }
         const ssize_t got = ::read(FFd, space, length);
         if (got > 0) {
             const TDecodeResult decoded =
@@ -129,8 +140,13 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
             markErrors |= decoded.Errors;
             received = true;
             Feed(ANow);
-            // A terminal hands over at most its flip buffer (about 4 KiB) per read: ask again
-            // while more is waiting, so that one event carries what has arrived, not one slice.
+            // A terminal hands over at most its line discipline's buffer per read: after a full
+            // one ask again while more is waiting, so that one event carries what has arrived,
+            // not one slice. A shorter read took all there was.
+            if (static_cast<std::size_t>(got) < std::min(length, TerminalReadSize)) {
+                FInputEmptyAt = ANow;
+                break;
+            }
             continue;
         }
         // With VMIN 1 and O_NONBLOCK an empty queue gives EAGAIN; 0 is a hang-up.
@@ -143,6 +159,7 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
             HangUp(Errno());
             return;
         }
+        FInputEmptyAt = ANow;
         break;
     }
     if (!received) return;

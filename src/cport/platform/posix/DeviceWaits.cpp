@@ -185,7 +185,8 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
         return EINVAL;
     if (AEvent) AEvent->Reset();
     if (const TOsError error = Usable()) return error;
-    Pump();
+    // Earlier output goes first; input waits for the next look at it, which a write needs not.
+    Pump(TInput::None, true);
     if (FGone != 0) return FGone;
     const POp op = std::make_shared<TOp>();
     op->Kind = TOp::TKind::Write;
