@@ -41,6 +41,9 @@ void ForEachLink(const std::vector<TComLink*>& ALinks, TVisit AVisit) {
 constexpr std::array<TComEvent, 10> DeliveryOrder = {
     evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
 
+// How many event sets the GUI thread delivers in one turn of its event loop, on the watched way.
+constexpr int SetsPerTurn = 4;
+
 // Windows thread priorities of the runtime's priority levels.
 constexpr std::array<int, 7> ThreadPriorities = {-15, -2, -1, 0, 1, 2, 15};
 
@@ -185,7 +188,7 @@ void TComThread::Execute() {
 
 void TComThread::Serve() {
     TComPlatform& platform = Platform();
-    for (bool delivered = false;;) {
+    for (int delivered = 0;;) {
         if (const TOsError gone = FGoneNoted) {
             CloseGone(gone);
             return;
@@ -194,9 +197,10 @@ void TComThread::Serve() {
             FWatch->Watch(FWatchSet);
             return;
         }
-        // One set per turn of the event loop: a device that floods must not hold up the rest
-        // of the program's events.
-        if (delivered) {
+        // A few sets per turn of the event loop (a write's TxEmpty is mostly followed by the
+        // reply's RxChar), but no more: a device that floods must not hold up the rest of the
+        // program's events.
+        if (delivered == SetsPerTurn) {
             WatchAtOnce();
             return;
         }
@@ -206,7 +210,7 @@ void TComThread::Serve() {
         if (outcome == WinError::Success) {
             FEvents = MaskToEvents(FMask);
             if (!DeliverEvents()) return;
-            delivered = true;
+            ++delivered;
         } else if (IsDeviceGoneError(outcome)) {
             CloseGone(outcome);
             return;
@@ -217,7 +221,8 @@ void TComThread::Serve() {
 }
 
 void TComThread::WatchAtOnce() {
-    FWatchSet = TWatchSet();
+    // The descriptors stay: the next watch mostly wants them again, and a watcher may keep
+    // them armed meanwhile for less.
     FWatchSet.Deadline = TWatchSet::TClock::now();
     FWatch->Watch(FWatchSet);
 }

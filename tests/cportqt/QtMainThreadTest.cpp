@@ -5,17 +5,21 @@
 
 #include "CPortSetup.h"
 #include "MainThread.h"
+#include "Pattern.h"
 #include "PortListFake.h"
+#include "PtyPair.h"
 #include "QtTestSupport.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <dirent.h>
 #include <mutex>
 #include <thread>
 
@@ -130,6 +134,71 @@ TEST_F(HandOver, ThreadSyncDeliversInTheMainEventLoopToo) {
     std::lock_guard lock(Seen.Lock);
     EXPECT_EQ(Seen.Count, 4);
     EXPECT_TRUE(Seen.OnGuiThread);
+}
+
+std::size_t Threads() {
+    std::size_t count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir))
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// Qt's event loop watches a real device's wait itself: no event thread, delivery inside a
+// modal dialog's loop too, and a device that floods leaves the loop free for the rest of the
+// program (a timer keeps ticking), with every byte delivered in order.
+TEST_F(QtMainThread, OneHopDeliversInModalLoopsAndAFloodingDeviceLeavesTheLoopFree) {
+    TPtyPair pty;
+    TComPort port(nullptr);
+    port.SetPort(pty.SlavePath());
+    std::string received;
+    bool onGuiThread = true;
+    port.SetOnRxChar([&](TObject*, std::int32_t ACount) {
+        std::string chunk;
+        port.ReadStr(chunk, ACount);
+        received += chunk;
+        onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
+    });
+    const std::size_t threads = Threads();
+    port.Open();
+    EXPECT_EQ(Threads(), threads);
+
+    QDialog dialog;
+    TModalDriver driver([&, sent = false](QWidget* AModal) mutable {
+        if (!sent) sent = pty.WriteAll("in the dialog");
+        if (received.size() < 13) return false;
+        QTest::keyClick(AModal, Qt::Key_Escape);
+        return true;
+    });
+    dialog.exec();
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(received, "in the dialog");
+
+    received.clear();
+    std::atomic<bool> stop{false};
+    std::atomic<bool> stopped{false};
+    std::atomic<std::size_t> sent{0};
+    const std::string pattern = test::Pattern(1 << 16);
+    std::thread flood([&] {
+        while (!stop && pty.WriteAll(pattern))
+            sent += pattern.size();
+        stopped = true;
+    });
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    EXPECT_TRUE(WaitFor([&] { return ticks >= 20 && received.size() > 4 * pattern.size(); }));
+    stop = true;
+    // The loop keeps reading meanwhile: the device's last write must not wait for it.
+    EXPECT_TRUE(WaitFor([&] { return stopped && received.size() >= sent; }));
+    flood.join();
+    ASSERT_EQ(received.size(), sent.load());
+    for (std::size_t at = 0; at < received.size(); at += pattern.size())
+        ASSERT_EQ(received.compare(at, pattern.size(), pattern), 0) << "at " << at;
+    EXPECT_TRUE(onGuiThread);
 }
 
 TEST_F(QtMainThread, CallsQueuedFromAnotherThreadAllRunInOrder) {
