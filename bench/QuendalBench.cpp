@@ -214,9 +214,43 @@ private:
     TSink FSink;
 };
 
+// A receiver that delivers in Qt's event loop.
+class TQtLoopReceiver : public TReceiver {
+public:
+    bool RunUntil(const std::function<bool()>& APredicate,
+                  std::chrono::milliseconds ATimeout) override {
+        if (APredicate()) return true;
+        // The loop ends at the deadline or when data that arrived makes the condition hold;
+        // nothing else wakes it, as in a program that waits for its data. (A loop of
+        // processEvents with a coarse timer may miss a timer that fires early, and wait for
+        // ever.)
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        FCheck = [&] {
+            if (APredicate()) loop.quit();
+        };
+        deadline.start(ATimeout);
+        loop.exec();
+        FCheck = nullptr;
+        return APredicate();
+    }
+
+protected:
+    // After each delivery to the sink.
+    void Delivered() {
+        if (FCheck) FCheck();
+    }
+
+private:
+    std::function<void()> FCheck;
+};
+
 // The component as the logger uses it: thread sync, Qt's event loop, OnRxChar reading what it
 // is told with ReadStr.
-class TComponentReceiver : public TReceiver {
+class TComponentReceiver : public TQtLoopReceiver {
 public:
     explicit TComponentReceiver(std::int32_t AInputSize, bool ADiscardNull)
         : FInputSize(AInputSize)
@@ -234,39 +268,20 @@ public:
         FPort->SetOnRxChar([this, ASink](cport::TObject*, std::int32_t ACount) {
             FPort->ReadStr(FChunk, ACount);
             ASink(FChunk.data(), FChunk.size());
-            if (FCheck) FCheck();
+            Delivered();
         });
         FPort->Open();
     }
     void Write(const std::string& AData) override { FPort->WriteStr(AData); }
-    bool RunUntil(const std::function<bool()>& APredicate,
-                  std::chrono::milliseconds ATimeout) override {
-        if (APredicate()) return true;
-        // As for QSerialPort: the loop ends at the deadline or when data that arrived makes the
-        // condition hold.
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        FCheck = [&] {
-            if (APredicate()) loop.quit();
-        };
-        deadline.start(ATimeout);
-        loop.exec();
-        FCheck = nullptr;
-        return APredicate();
-    }
 
 private:
     std::int32_t FInputSize;
     bool FDiscardNull;
     std::unique_ptr<cport::TComPort> FPort;
     std::string FChunk;
-    std::function<void()> FCheck;
 };
 
-class TQSerialPortReceiver : public TReceiver {
+class TQSerialPortReceiver : public TQtLoopReceiver {
 public:
     const char* Name() const override { return "QSerialPort"; }
     void Open(const std::string& APath, TSink ASink) override {
@@ -274,6 +289,7 @@ public:
         QObject::connect(FPort.get(), &QSerialPort::readyRead, [this, ASink] {
             const QByteArray data = FPort->readAll();
             ASink(data.constData(), static_cast<std::size_t>(data.size()));
+            Delivered();
         });
         if (!FPort->open(QIODevice::ReadWrite)) throw std::runtime_error("QSerialPort open");
     }
@@ -281,27 +297,6 @@ public:
         FPort->write(AData.data(), static_cast<qint64>(AData.size()));
         // Sent at once, as the other receivers do, not at the next turn of the loop.
         FPort->flush();
-    }
-    bool RunUntil(const std::function<bool()>& APredicate,
-                  std::chrono::milliseconds ATimeout) override {
-        if (APredicate()) return true;
-        // The loop ends at the deadline or when data that arrived makes the condition hold;
-        // nothing else wakes it, as in a program that waits for readyRead. (A loop of
-        // processEvents with a coarse timer may miss a timer that fires early, and wait for
-        // ever.)
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        const QMetaObject::Connection check =
-            QObject::connect(FPort.get(), &QSerialPort::readyRead, &loop, [&] {
-                if (APredicate()) loop.quit();
-            });
-        deadline.start(ATimeout);
-        loop.exec();
-        QObject::disconnect(check);
-        return APredicate();
     }
 
 private:

@@ -3,6 +3,7 @@
 #include "CPort.h"
 #include "CPortList.h"
 #include "GuiThread.h"
+#include "ProcessCounts.h"
 #include "PtyPair.h"
 #include "Simulator.h"
 #include "TestWatcher.h"
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <filesystem>
 #include <mutex>
 #include <poll.h>
@@ -26,25 +26,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::size_t OpenDescriptors() {
-    std::size_t count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr)
-            ++count;
-        ::closedir(dir);
-    }
-    return count;
-}
-
-std::size_t Threads() {
-    std::size_t count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir))
-            count += entry->d_name[0] != '.' ? 1 : 0;
-        ::closedir(dir);
-    }
-    return count;
-}
+using test::OpenDescriptors;
+using test::Threads;
 
 // A device that writes a counting pattern until told to stop, and remembers how much it sent.
 class TFlood {

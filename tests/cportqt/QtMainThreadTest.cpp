@@ -7,6 +7,7 @@
 #include "MainThread.h"
 #include "Pattern.h"
 #include "PortListFake.h"
+#include "ProcessCounts.h"
 #include "PtyPair.h"
 #include "QtTestSupport.h"
 
@@ -19,7 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <dirent.h>
 #include <mutex>
 #include <thread>
 
@@ -136,16 +136,6 @@ TEST_F(HandOver, ThreadSyncDeliversInTheMainEventLoopToo) {
     EXPECT_TRUE(Seen.OnGuiThread);
 }
 
-std::size_t Threads() {
-    std::size_t count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir))
-            count += entry->d_name[0] != '.' ? 1 : 0;
-        ::closedir(dir);
-    }
-    return count;
-}
-
 // Qt's event loop watches a real device's wait itself: no event thread, delivery inside a
 // modal dialog's loop too, and a device that floods leaves the loop free for the rest of the
 // program (a timer keeps ticking), with every byte delivered in order.
@@ -161,9 +151,9 @@ TEST_F(QtMainThread, OneHopDeliversInModalLoopsAndAFloodingDeviceLeavesTheLoopFr
         received += chunk;
         onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
     });
-    const std::size_t threads = Threads();
+    const std::size_t threads = test::Threads();
     port.Open();
-    EXPECT_EQ(Threads(), threads);
+    EXPECT_EQ(test::Threads(), threads);
 
     QDialog dialog;
     TModalDriver driver([&, sent = false](QWidget* AModal) mutable {
