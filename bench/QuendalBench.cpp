@@ -33,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
@@ -91,6 +92,59 @@ char PatternAt(std::size_t AIndex) {
     return static_cast<char>((AIndex * 7 + AIndex / 256) & 0xFF);
 }
 
+// --- Where the processes run
+// ----------------------------------------------------------------------
+
+// The receiver and the device each on a core of their own while the receivers are measured,
+// when there are two: left to the scheduler they share one core in some runs and not in others,
+// and an echo then takes twice as long for every receiver alike, which hides what is compared.
+class TPlacement {
+public:
+    TPlacement() {
+        cpu_set_t all;
+        if (::sched_getaffinity(0, sizeof all, &all) != 0) return;
+        FAll = all;
+        int found = 0;
+        for (int cpu = 0; cpu < CPU_SETSIZE && found < 2; ++cpu) {
+            if (!CPU_ISSET(cpu, &all)) continue;
+            (found == 0 ? FReceiver : FDevice) = cpu;
+            ++found;
+        }
+        if (found < 2) return;
+        FPinned = Pin(FReceiver);
+    }
+    ~TPlacement() {
+        if (FPinned) ::sched_setaffinity(0, sizeof FAll, &FAll);
+    }
+    TPlacement(const TPlacement&) = delete;
+    TPlacement& operator=(const TPlacement&) = delete;
+
+    // In the device's process, before it runs.
+    static void PlaceDevice() {
+        if (Current != nullptr && Current->FPinned) Pin(Current->FDevice);
+    }
+    std::string Describe() const {
+        return FPinned ? "receiver on core " + std::to_string(FReceiver) + ", device on core " +
+                             std::to_string(FDevice)
+                       : "placed by the scheduler";
+    }
+
+    static inline const TPlacement* Current = nullptr;
+
+private:
+    static bool Pin(int ACpu) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(ACpu, &one);
+        return ::sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+
+    cpu_set_t FAll{};
+    int FReceiver = -1;
+    int FDevice = -1;
+    bool FPinned = false;
+};
+
 // --- The device process -------------------------------------------------------------------------
 
 class TDevice {
@@ -100,6 +154,7 @@ public:
         if (::pipe(in) != 0 || ::pipe(out) != 0) throw std::runtime_error("pipe");
         FPid = ::fork();
         if (FPid == 0) {
+            TPlacement::PlaceDevice();
             ::dup2(in[0], STDIN_FILENO);
             ::dup2(out[1], STDOUT_FILENO);
             ::close(in[1]);
@@ -470,35 +525,44 @@ int main(int argc, char** argv) {
              "W2 CPU s | W3 idle CPU s / wake-ups | W4 trickle median/p99 us | W4 CPU s |\n"
           << "|---|---|---|---|---|---|---|---|---|\n";
     double limit = 0;
-    for (const TMakeReceiver& make : receivers) {
-        const std::string name = make()->Name();
-        if (only != nullptr && name.find(only) == std::string::npos) continue;
-        std::fprintf(stderr, "%s...\n", name.c_str());
-        // The median of three bulk runs: the shared machine's noise is large.
-        std::vector<TBulkResult> runs;
-        for (int i = 0; i < (quick ? 1 : 3); ++i)
-            runs.push_back(Bulk(make, bulkSize));
-        std::sort(runs.begin(), runs.end(), [](const TBulkResult& A, const TBulkResult& B) {
-            return A.MiBPerSecond < B.MiBPerSecond;
-        });
-        const TBulkResult bulk = runs[runs.size() / 2];
-        if (limit == 0) limit = bulk.MiBPerSecond;
-        std::fprintf(stderr, "  echo\n");
-        const TLatency echo = MedianRun([&] { return Echo(make, rounds); }, quick);
-        std::fprintf(stderr, "  idle\n");
-        const TIdleResult rest = Idle(make, idle);
-        std::fprintf(stderr, "  trickle\n");
-        const TLatency trickle = MedianRun([&] { return Trickle(make, trickleMs); }, quick);
-        char row[512];
-        std::snprintf(
-            row, sizeof row,
-            "| %s | %.0f (%.2fx) | %.2f | %llu | %.0f / %.0f | %.3f | %.3f / %ld | %.0f / %.0f | "
-            "%.3f |\n",
-            name.c_str(), bulk.MiBPerSecond, bulk.MiBPerSecond / limit, bulk.CpuSeconds,
-            static_cast<unsigned long long>(bulk.Lost), echo.Median, echo.P99, echo.CpuSeconds,
-            rest.CpuSeconds, rest.WakeUps, trickle.Median, trickle.P99, trickle.CpuSeconds);
-        table << row;
+    std::string placement;
+    {
+        const TPlacement place;
+        TPlacement::Current = &place;
+        placement = place.Describe();
+        for (const TMakeReceiver& make : receivers) {
+            const std::string name = make()->Name();
+            if (only != nullptr && name.find(only) == std::string::npos) continue;
+            std::fprintf(stderr, "%s...\n", name.c_str());
+            // The median of three bulk runs: the shared machine's noise is large.
+            std::vector<TBulkResult> runs;
+            for (int i = 0; i < (quick ? 1 : 3); ++i)
+                runs.push_back(Bulk(make, bulkSize));
+            std::sort(runs.begin(), runs.end(), [](const TBulkResult& A, const TBulkResult& B) {
+                return A.MiBPerSecond < B.MiBPerSecond;
+            });
+            const TBulkResult bulk = runs[runs.size() / 2];
+            if (limit == 0) limit = bulk.MiBPerSecond;
+            std::fprintf(stderr, "  echo\n");
+            const TLatency echo = MedianRun([&] { return Echo(make, rounds); }, quick);
+            std::fprintf(stderr, "  idle\n");
+            const TIdleResult rest = Idle(make, idle);
+            std::fprintf(stderr, "  trickle\n");
+            const TLatency trickle = MedianRun([&] { return Trickle(make, trickleMs); }, quick);
+            char row[512];
+            std::snprintf(row, sizeof row,
+                          "| %s | %.0f (%.2fx) | %.2f | %llu | %.0f / %.0f | %.3f | %.3f / %ld | "
+                          "%.0f / %.0f | "
+                          "%.3f |\n",
+                          name.c_str(), bulk.MiBPerSecond, bulk.MiBPerSecond / limit,
+                          bulk.CpuSeconds, static_cast<unsigned long long>(bulk.Lost), echo.Median,
+                          echo.P99, echo.CpuSeconds, rest.CpuSeconds, rest.WakeUps, trickle.Median,
+                          trickle.P99, trickle.CpuSeconds);
+            table << row;
+        }
+        TPlacement::Current = nullptr;
     }
+    table << "\nReceivers measured with the " << placement << ".\n";
     if (only == nullptr) {
         std::fprintf(stderr, "log...\n");
         table << "\n" << LogBenchmarks(quick);
