@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::uint32_t LineErrors = CommError::Frame | CommError::Overrun | CommError::RxParity;
 constexpr auto MaxTxEmptyBackoff = std::chrono::seconds(1);
-// The most a terminal's read returns at once (the line discipline's buffer).
+// About the most a terminal's read returns at once (the line discipline's buffer).
 constexpr std::size_t TerminalReadSize = 4096;
 // How long input found empty counts as still empty for a look that no poll asked for.
 constexpr auto InputFreshFor = std::chrono::microseconds(50);
@@ -140,10 +140,10 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
             markErrors |= decoded.Errors;
             received = true;
             Feed(ANow);
-            // A terminal hands over at most its line discipline's buffer per read: after a full
-            // one ask again while more is waiting, so that one event carries what has arrived,
-            // not one slice. A shorter read took all there was.
-            if (static_cast<std::size_t>(got) < std::min(length, TerminalReadSize)) {
+            // A terminal hands over at most its line discipline's buffer (4 KiB, less a byte)
+            // per read: after a read near that size ask again while more is waiting, so that
+            // one event carries what has arrived, not one slice. A short read took all there was.
+            if (static_cast<std::size_t>(got) < std::min(length, TerminalReadSize / 2)) {
                 FInputEmptyAt = ANow;
                 break;
             }
