@@ -95,10 +95,19 @@ public:
     }
     ~TQtWaitWatch() override {
         Disarm();
-        // Later: the one that fired may be the sender whose signal is being delivered now.
+        // Inside a callback the one that fired may be the sender whose signal is being
+        // delivered now, and another thread must leave them to theirs: deleted later then.
+        // Otherwise at once, since a later deletion asked for outside any event loop waits for
+        // one at that level, and until then every turn of the loops within looks at it again.
+        const auto remove = [](QObject* AObject) {
+            if (Firing > 0 || AObject->thread() != QThread::currentThread())
+                AObject->deleteLater();
+            else
+                delete AObject;
+        };
         for (const TNotifier& notifier : FNotifiers)
-            notifier.Notifier->deleteLater();
-        FTimer->deleteLater();
+            remove(notifier.Notifier);
+        remove(FTimer);
     }
     TQtWaitWatch(const TQtWaitWatch&) = delete;
     TQtWaitWatch& operator=(const TQtWaitWatch&) = delete;
@@ -163,8 +172,14 @@ private:
             if (fd.Fd == AFd) fd.Seen |= AKind;
         FWatch = nullptr;
         FTimer->stop();
+        // This object may be gone when the callback returns (a handler closed the port).
+        ++Firing;
         FFired();
+        --Firing;
     }
+
+    // Callbacks of watches running on the GUI thread now.
+    static inline int Firing = 0;
 
     std::function<void()> FFired;
     // The receiver of the notifiers' and the timer's signals: they outlive this object a

@@ -189,6 +189,11 @@ TEST_F(QtMainThread, OneHopDeliversInModalLoopsAndAFloodingDeviceLeavesTheLoopFr
     for (std::size_t at = 0; at < received.size(); at += pattern.size())
         ASSERT_EQ(received.compare(at, pattern.size(), pattern), 0) << "at " << at;
     EXPECT_TRUE(onGuiThread);
+
+    // A handler that closes its port ends the watch from inside the watch's own callback.
+    port.SetOnRxChar([&](TObject*, std::int32_t) { port.Close(); });
+    ASSERT_TRUE(pty.WriteAll("x"));
+    EXPECT_TRUE(WaitFor([&] { return !port.Connected(); }));
 }
 
 TEST_F(QtMainThread, CallsQueuedFromAnotherThreadAllRunInOrder) {
