@@ -7,6 +7,7 @@
 #include "MainThread.h"
 #include "QtMainThread.h"
 #include "QtTestSupport.h"
+#include "TestFiles.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -25,10 +26,7 @@
 
 namespace quendal {
 
-inline std::string ReadFile(const std::string& APath) {
-    std::ifstream file(APath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using cport::test::ReadFile;
 
 inline void WriteFile(const std::string& APath, const std::string& AData) {
     std::ofstream(APath, std::ios::binary) << AData;

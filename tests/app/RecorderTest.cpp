@@ -1,6 +1,7 @@
 // quendal --record, the logger without a display, run as a program against the simulated
 // RQ-71: what it writes, how it rotates its files, how it stops and how it refuses.
 #include "Simulator.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using cport::test::TSimulatorProcess;
 
-std::string ReadFile(const std::string& APath) {
-    std::ifstream file(APath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using cport::test::ReadFile;
 
 class Recorder : public ::testing::Test {
 protected:

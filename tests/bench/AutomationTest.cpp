@@ -1,6 +1,7 @@
 // quendal_automate, the harness program run headless against the simulated RQ-71: what it
 // logs and saves, what it prints, and how it fails.
 #include "Simulator.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using cport::test::TSimulatorProcess;
 
-std::string ReadFile(const std::string& APath) {
-    std::ifstream file(APath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using cport::test::ReadFile;
 
 struct TRun {
     int ExitCode = -1; // -1: did not end in time and was killed

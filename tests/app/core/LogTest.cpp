@@ -1,6 +1,7 @@
 // The log's rules and its journals: the poll's line feed, a journal on a full disk, the folder
 // of journals, and saving and loading as long-running tasks.
 #include "Log.h"
+#include "TestFiles.h"
 
 #include "ScratchMount.h"
 
@@ -17,10 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string ReadFile(const std::string& APath) {
-    std::ifstream file(APath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using cport::test::ReadFile;
 
 class Log : public ::testing::Test {
 protected:
