@@ -329,8 +329,15 @@ private:
     bool WriteDirect(const void* ABuffer, std::int32_t ACount);
     std::int32_t WriteAndWait(const void* ABuffer, std::int32_t ACount);
     std::int32_t WriteStrAndWait(const std::string& AStr);
+    // Starts a write; true when it completed at once, with AWritten bytes.
+    bool StartWrite(const void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr,
+                    std::uint32_t& AWritten);
     // Starts a read; false when its start failed and was counted instead of raised.
-    bool StartRead(void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr, std::int32_t& ARead);
+    // ACompleted: it completed at once, with ARead bytes.
+    bool StartRead(void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr, std::int32_t& ARead,
+                   bool* ACompleted = nullptr);
+    // What follows a completed operation of AAsyncPtr: the links hear of it.
+    void FinishAsync(PCPortAsync AAsyncPtr);
     TComStat QueryStatus(TComErrors* AErrors);
     void Escape(std::uint32_t AFunction);
     void Purge(std::uint32_t AFlags);

@@ -74,18 +74,26 @@ std::int32_t AsyncFailureCode(PCPortAsync APtr) {
 
 // --- Overlapped operations ----------------------------------------------------------------------
 
-std::int32_t TCustomComPort::WriteAsync(const void* ABuffer, std::int32_t ACount,
-                                        PCPortAsync& AAsyncPtr) {
+bool TCustomComPort::StartWrite(const void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr,
+                                std::uint32_t& AWritten) {
     if (AAsyncPtr == nullptr) throw EComPort::CreateNoWinCode(cpeBadAsyncParam);
     StageAsync(okWrite, ABuffer, ACount, AAsyncPtr);
-    std::uint32_t written = 0;
+    AWritten = 0;
     // The platform writes from the caller's buffer; the record's copy is for the links.
     const TOsError error =
-        Platform().WriteFile(FHandle, ABuffer, Count32(ACount), &written, &AAsyncPtr->Overlapped);
+        Platform().WriteFile(FHandle, ABuffer, Count32(ACount), &AWritten, &AAsyncPtr->Overlapped);
     if (error != WinError::Success && error != WinError::IoPending)
         RaiseOsError(cpeWriteFile, error);
     NotifyLinksSignal(lnTx, true);
-    return error == WinError::Success ? static_cast<std::int32_t>(written) : 0;
+    if (error != WinError::Success) AWritten = 0;
+    return error == WinError::Success;
+}
+
+std::int32_t TCustomComPort::WriteAsync(const void* ABuffer, std::int32_t ACount,
+                                        PCPortAsync& AAsyncPtr) {
+    std::uint32_t written = 0;
+    StartWrite(ABuffer, ACount, AAsyncPtr, written);
+    return static_cast<std::int32_t>(written);
 }
 
 std::int32_t TCustomComPort::WriteStrAsync(const std::string& AStr, PCPortAsync& AAsyncPtr) {
@@ -94,13 +102,14 @@ std::int32_t TCustomComPort::WriteStrAsync(const std::string& AStr, PCPortAsync&
 }
 
 bool TCustomComPort::StartRead(void* ABuffer, std::int32_t ACount, PCPortAsync AAsyncPtr,
-                               std::int32_t& ARead) {
+                               std::int32_t& ARead, bool* ACompleted) {
     AAsyncPtr->Kind = okRead;
     std::uint32_t read = 0;
     if (ACount > 0) static_cast<char*>(ABuffer)[0] = '\0';
     const TOsError error =
         Platform().ReadFile(FHandle, ABuffer, Count32(ACount), &read, &AAsyncPtr->Overlapped);
     ARead = 0;
+    if (ACompleted != nullptr) *ACompleted = error == WinError::Success;
     if (error == WinError::Success || error == WinError::IoPending) {
         ARead = error == WinError::Success ? static_cast<std::int32_t>(read) : 0;
         return true;
@@ -135,6 +144,11 @@ std::int32_t TCustomComPort::WaitForAsync(PCPortAsync& AAsyncPtr) {
     std::uint32_t transferred = 0;
     error = Platform().GetOverlappedResult(FHandle, &AAsyncPtr->Overlapped, transferred, false);
     if (error != WinError::Success) RaiseOsError(AsyncFailureCode(AAsyncPtr), error);
+    FinishAsync(AAsyncPtr);
+    return static_cast<std::int32_t>(transferred);
+}
+
+void TCustomComPort::FinishAsync(PCPortAsync AAsyncPtr) {
     if (!FInputCountNotSupported) {
         if (AAsyncPtr->Kind == okRead) {
             // Asked only for links, which are told when the input is empty.
@@ -145,7 +159,6 @@ std::int32_t TCustomComPort::WaitForAsync(PCPortAsync& AAsyncPtr) {
             NotifyLinksTxBuf(AAsyncPtr->Data.get(), AAsyncPtr->Size);
         }
     }
-    return static_cast<std::int32_t>(transferred);
 }
 
 bool TCustomComPort::IsAsyncCompleted(PCPortAsync AAsyncPtr) {
@@ -172,17 +185,19 @@ bool TCustomComPort::WriteDirect(const void* ABuffer, std::int32_t ACount) {
     return true;
 }
 
+// An operation that completed at once needs no wait for its event (which is set).
 std::int32_t TCustomComPort::WriteAndWait(const void* ABuffer, std::int32_t ACount) {
     EnsureAsync(FWriteAsyncPtr);
-    WriteAsync(ABuffer, ACount, FWriteAsyncPtr);
-    return WaitForAsync(FWriteAsyncPtr);
+    std::uint32_t written = 0;
+    if (!StartWrite(ABuffer, ACount, FWriteAsyncPtr, written))
+        return WaitForAsync(FWriteAsyncPtr);
+    FinishAsync(FWriteAsyncPtr);
+    return static_cast<std::int32_t>(written);
 }
 
 std::int32_t TCustomComPort::WriteStrAndWait(const std::string& AStr) {
     if (AStr.empty()) return 0;
-    EnsureAsync(FWriteAsyncPtr);
-    WriteStrAsync(AStr, FWriteAsyncPtr);
-    return WaitForAsync(FWriteAsyncPtr);
+    return WriteAndWait(AStr.data(), static_cast<std::int32_t>(AStr.size()));
 }
 
 std::int32_t TCustomComPort::Write(const void* ABuffer, std::int32_t ACount) {
@@ -199,9 +214,12 @@ std::int32_t TCustomComPort::WriteStr(const std::string& AStr) {
 std::int32_t TCustomComPort::Read(void* ABuffer, std::int32_t ACount) {
     EnsureAsync(FReadAsyncPtr);
     std::int32_t read = 0;
+    bool completed = false;
     // A read whose start failed and was counted has nothing to wait for.
-    if (!StartRead(ABuffer, ACount, FReadAsyncPtr, read)) return 0;
-    return WaitForAsync(FReadAsyncPtr);
+    if (!StartRead(ABuffer, ACount, FReadAsyncPtr, read, &completed)) return 0;
+    if (!completed) return WaitForAsync(FReadAsyncPtr);
+    FinishAsync(FReadAsyncPtr);
+    return read;
 }
 
 std::int32_t TCustomComPort::ReadStr(std::string& AStr, std::int32_t ACount) {

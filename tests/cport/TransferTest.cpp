@@ -256,6 +256,9 @@ TEST_F(Transfer, LinksHearAboutTransfers) {
     Port.ReadStr(text, 4);
     Port.UnRegisterLink(&link);
     EXPECT_EQ(heard, (std::vector<std::string>{"tx on", "txbuf ping", "rx off"}));
+    EXPECT_EQ(text, "!");
+    // Each of them completed at once: nothing was waited for, links heard all the same.
+    EXPECT_EQ(Fake.CountCalls("GetOverlappedResult"), 0);
 }
 
 TEST_F(Transfer, InputCountNotSupportedSkipsTheQueryAndTheLinks) {
