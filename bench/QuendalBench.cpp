@@ -438,16 +438,12 @@ TLatency Trickle(const TMakeReceiver& AMake, long AMilliseconds) {
     return {Percentile(latencies, 0.5), Percentile(latencies, 0.99), CpuSeconds() - cpu};
 }
 
-// Each figure the median of three runs (one when quick), as for bulk: one run of a latency
-// workload on a shared machine may land on a busy moment or on an unlucky placement of the
-// two processes on the cores.
-TLatency MedianRun(const std::function<TLatency()>& ARun, bool AQuick) {
-    std::vector<TLatency> runs;
-    for (int i = 0; i < (AQuick ? 1 : 3); ++i)
-        runs.push_back(ARun());
+// The figure of each field over the runs: their median.
+TLatency MedianOf(const std::vector<TLatency>& ARuns) {
+    if (ARuns.empty()) return {};
     const auto median = [&](double TLatency::*AField) {
         std::vector<double> values;
-        for (const TLatency& run : runs)
+        for (const TLatency& run : ARuns)
             values.push_back(run.*AField);
         std::sort(values.begin(), values.end());
         return values[values.size() / 2];
@@ -503,10 +499,13 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     bool quick = false;
     const char* only = nullptr; // a receiver's name: that one alone, without the log benchmarks
+    std::string workload;       // one workload alone (bulk, echo, idle, trickle), for profiling
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
         if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+        if (std::strcmp(argv[i], "--workload") == 0 && i + 1 < argc) workload = argv[++i];
     }
+    const auto runs = [&](const char* AName) { return workload.empty() || workload == AName; };
     const std::size_t bulkSize = 16u << 20;
     const int rounds = quick ? 300 : 2000;
     const long trickleMs = quick ? 1000 : 5000;
@@ -524,46 +523,72 @@ int main(int argc, char** argv) {
     table << "| receiver | W1 bulk MiB/s (ratio) | W1 CPU s | W1 lost | W2 echo median/p99 us | "
              "W2 CPU s | W3 idle CPU s / wake-ups | W4 trickle median/p99 us | W4 CPU s |\n"
           << "|---|---|---|---|---|---|---|---|---|\n";
-    double limit = 0;
+    // What each receiver measured, run by run.
+    struct TMeasured {
+        std::string Name;
+        TMakeReceiver Make;
+        std::vector<TBulkResult> Bulks;
+        std::vector<TLatency> Echoes;
+        TIdleResult Idle;
+        std::vector<TLatency> Trickles;
+    };
+    std::vector<TMeasured> measured;
+    for (const TMakeReceiver& make : receivers) {
+        const std::string name = make()->Name();
+        if (only == nullptr || name.find(only) != std::string::npos)
+            measured.push_back({name, make, {}, {}, {}, {}});
+    }
     std::string placement;
     {
         const TPlacement place;
         TPlacement::Current = &place;
         placement = place.Describe();
-        for (const TMakeReceiver& make : receivers) {
-            const std::string name = make()->Name();
-            if (only != nullptr && name.find(only) == std::string::npos) continue;
-            std::fprintf(stderr, "%s...\n", name.c_str());
-            // The median of three bulk runs: the shared machine's noise is large.
-            std::vector<TBulkResult> runs;
-            for (int i = 0; i < (quick ? 1 : 3); ++i)
-                runs.push_back(Bulk(make, bulkSize));
-            std::sort(runs.begin(), runs.end(), [](const TBulkResult& A, const TBulkResult& B) {
-                return A.MiBPerSecond < B.MiBPerSecond;
-            });
-            const TBulkResult bulk = runs[runs.size() / 2];
-            if (limit == 0) limit = bulk.MiBPerSecond;
-            std::fprintf(stderr, "  echo\n");
-            const TLatency echo = MedianRun([&] { return Echo(make, rounds); }, quick);
-            std::fprintf(stderr, "  idle\n");
-            const TIdleResult rest = Idle(make, idle);
-            std::fprintf(stderr, "  trickle\n");
-            const TLatency trickle = MedianRun([&] { return Trickle(make, trickleMs); }, quick);
-            char row[512];
-            std::snprintf(row, sizeof row,
-                          "| %s | %.0f (%.2fx) | %.2f | %llu | %.0f / %.0f | %.3f | %.3f / %ld | "
-                          "%.0f / %.0f | "
-                          "%.3f |\n",
-                          name.c_str(), bulk.MiBPerSecond, bulk.MiBPerSecond / limit,
-                          bulk.CpuSeconds, static_cast<unsigned long long>(bulk.Lost), echo.Median,
-                          echo.P99, echo.CpuSeconds, rest.CpuSeconds, rest.WakeUps, trickle.Median,
-                          trickle.P99, trickle.CpuSeconds);
-            table << row;
+        // Every figure is the median of three runs (one when quick), and the receivers take
+        // their turns run by run: this machine's speed drifts over minutes, and a receiver
+        // measured all in a row would get a slow stretch alone.
+        const int repeats = quick ? 1 : 3;
+        const auto each = [&](const char* AWorkload, const std::function<void(TMeasured&)>& ARun) {
+            if (!runs(AWorkload)) return;
+            std::fprintf(stderr, "%s...\n", AWorkload);
+            for (int i = 0; i < repeats; ++i)
+                for (TMeasured& receiver : measured)
+                    ARun(receiver);
+        };
+        each("bulk", [&](TMeasured& AR) { AR.Bulks.push_back(Bulk(AR.Make, bulkSize)); });
+        each("echo", [&](TMeasured& AR) { AR.Echoes.push_back(Echo(AR.Make, rounds)); });
+        if (runs("idle")) {
+            std::fprintf(stderr, "idle...\n");
+            for (TMeasured& receiver : measured)
+                receiver.Idle = Idle(receiver.Make, idle);
         }
+        each("trickle",
+             [&](TMeasured& AR) { AR.Trickles.push_back(Trickle(AR.Make, trickleMs)); });
         TPlacement::Current = nullptr;
     }
+    double limit = 0;
+    for (TMeasured& receiver : measured) {
+        std::vector<TBulkResult>& bulks = receiver.Bulks;
+        std::sort(bulks.begin(), bulks.end(), [](const TBulkResult& A, const TBulkResult& B) {
+            return A.MiBPerSecond < B.MiBPerSecond;
+        });
+        const TBulkResult bulk = bulks.empty() ? TBulkResult{} : bulks[bulks.size() / 2];
+        if (limit == 0) limit = bulk.MiBPerSecond;
+        const TLatency echo = MedianOf(receiver.Echoes);
+        const TLatency trickle = MedianOf(receiver.Trickles);
+        const TIdleResult& rest = receiver.Idle;
+        char row[512];
+        std::snprintf(row, sizeof row,
+                      "| %s | %.0f (%.2fx) | %.2f | %llu | %.0f / %.0f | %.3f | %.3f / %ld | "
+                      "%.0f / %.0f | %.3f |\n",
+                      receiver.Name.c_str(), bulk.MiBPerSecond,
+                      limit > 0 ? bulk.MiBPerSecond / limit : 0.0, bulk.CpuSeconds,
+                      static_cast<unsigned long long>(bulk.Lost), echo.Median, echo.P99,
+                      echo.CpuSeconds, rest.CpuSeconds, rest.WakeUps, trickle.Median, trickle.P99,
+                      trickle.CpuSeconds);
+        table << row;
+    }
     table << "\nReceivers measured with the " << placement << ".\n";
-    if (only == nullptr) {
+    if (only == nullptr && workload.empty()) {
         std::fprintf(stderr, "log...\n");
         table << "\n" << LogBenchmarks(quick);
     }
