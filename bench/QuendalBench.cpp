@@ -498,7 +498,7 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     QApplication application(argc, argv);
     bool quick = false;
-    const char* only = nullptr; // a receiver's name: that one alone, without the log benchmarks
+    const char* only = nullptr; // receivers' names: those alone, without the log benchmarks
     std::string workload;       // one workload alone (bulk, echo, idle, trickle), for profiling
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
@@ -533,10 +533,17 @@ int main(int argc, char** argv) {
         std::vector<TLatency> Trickles;
     };
     std::vector<TMeasured> measured;
+    // --only takes names, or parts of them, separated by commas.
+    const auto chosen = [&](const std::string& AName) {
+        if (only == nullptr) return true;
+        std::istringstream parts(only);
+        for (std::string part; std::getline(parts, part, ',');)
+            if (!part.empty() && AName.find(part) != std::string::npos) return true;
+        return false;
+    };
     for (const TMakeReceiver& make : receivers) {
         const std::string name = make()->Name();
-        if (only == nullptr || name.find(only) != std::string::npos)
-            measured.push_back({name, make, {}, {}, {}, {}});
+        if (chosen(name)) measured.push_back({name, make, {}, {}, {}, {}});
     }
     std::string placement;
     {

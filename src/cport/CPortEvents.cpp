@@ -87,7 +87,8 @@ TComThread::TComThread(TCustomComPort* AComPort)
         const TSyncMethod sync = FComPort->FSyncMethod;
         if ((sync == smThreadSync || sync == smWindowSync) && TMainThread::IsCurrent()) {
             FWatch = TMainThread::CreateWaitWatch([this] { Serve(); });
-            if (FWatch) FWait = platform.WatchEvent(FWaitEvent);
+            if (FWatch)
+                FWait = platform.WatchEvent(FWaitEvent, [watch = FWatch.get()] { watch->Poke(); });
             if (!FWait) FWatch.reset();
         }
         if (FWatch) {
@@ -106,8 +107,9 @@ TComThread::TComThread(TCustomComPort* AComPort)
         }
     }
     if (error != WinError::Success) {
-        FWatch.reset();
+        // The wait first: its wake-ups poke the watch, from any thread.
         FWait.reset();
+        FWatch.reset();
         CloseEvents();
         FComPort->RaiseOsError(cpeCannotOpen, error);
     }
@@ -115,8 +117,9 @@ TComThread::TComThread(TCustomComPort* AComPort)
 
 TComThread::~TComThread() {
     if (FWatch) {
-        FWatch.reset();
+        // The wait first: its wake-ups poke the watch, from any thread.
         FWait.reset();
+        FWatch.reset();
         EndSteps(FOverlapped);
     } else {
         SignalStop();
@@ -237,9 +240,9 @@ void TComThread::CloseGone(TOsError AError) {
 void TComThread::NoteDeviceGone(TOsError AError) {
     TOsError none = 0;
     if (!FGoneNoted.compare_exchange_strong(none, AError)) return;
-    // The watch is idle between deliveries, or re-armed by the delivery under way.
+    // From any thread: the watch fires soon, or once the delivery under way has re-armed it.
     if (FWatch)
-        WatchAtOnce();
+        FWatch->Poke();
     else
         SignalStop();
 }

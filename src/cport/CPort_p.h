@@ -88,8 +88,8 @@ private:
     bool FLeft = false; // the thread's own
     std::atomic<TOsError> FGoneNoted{0};
     // The watched way's wait; the thread keeps its own on its stack.
-    std::unique_ptr<TEventWait> FWait;
     std::unique_ptr<TWaitWatch> FWatch;
+    std::unique_ptr<TEventWait> FWait; // goes before FWatch, which its wake-ups poke
     TWatchSet FWatchSet;
     TOverlapped FOverlapped;
     std::uint32_t FMask = 0;

@@ -44,6 +44,9 @@ public:
     // Seen, stops watching and calls the callback, on the GUI thread. AWatch must stay valid
     // until then, or until the next Watch or the destruction.
     virtual void Watch(TWatchSet& AWatch) = 0;
+    // From any thread: makes the watch fire soon with nothing seen, as a passed deadline does.
+    // A poke while nothing is watched fires the next watch at once.
+    virtual void Poke() = 0;
 };
 
 class TMainThread {

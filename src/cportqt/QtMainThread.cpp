@@ -124,13 +124,26 @@ public:
         for (TNotifier& notifier : FNotifiers)
             if (notifier.Notifier->isEnabled() != notifier.Wanted)
                 notifier.Notifier->setEnabled(notifier.Wanted);
-        if (AWatch.Deadline == TWatchSet::TClock::time_point::max()) {
+        if (FPoked) {
+            FTimer->start(0);
+        } else if (AWatch.Deadline == TWatchSet::TClock::time_point::max()) {
             FTimer->stop();
         } else {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 AWatch.Deadline - TWatchSet::TClock::now());
             FTimer->start(static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30)));
         }
+    }
+
+    void Poke() override {
+        FPoked = true;
+        // Pending calls for FContext go with it: the wait that pokes is gone before this.
+        QMetaObject::invokeMethod(
+            &FContext,
+            [this] {
+                if (FWatch != nullptr && FPoked) Fire(-1, 0);
+            },
+            Qt::QueuedConnection);
     }
 
 private:
@@ -171,6 +184,7 @@ private:
         for (TWatchFd& fd : FWatch->Fds)
             if (fd.Fd == AFd) fd.Seen |= AKind;
         FWatch = nullptr;
+        FPoked = false;
         FTimer->stop();
         // This object may be gone when the callback returns (a handler closed the port).
         ++Firing;
@@ -188,6 +202,7 @@ private:
     QTimer* FTimer;
     std::vector<TNotifier> FNotifiers;
     TWatchSet* FWatch = nullptr;
+    std::atomic<bool> FPoked{false};
 };
 
 QPointer<TQueueServer>& Server() {

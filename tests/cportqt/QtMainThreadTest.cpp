@@ -166,6 +166,17 @@ TEST_F(QtMainThread, OneHopDeliversInModalLoopsAndAFloodingDeviceLeavesTheLoopFr
     EXPECT_TRUE(driver.Done());
     EXPECT_EQ(received, "in the dialog");
 
+    // Input that another thread's call took off the terminal leaves the descriptor quiet: the
+    // wait's wake-up reaches the watch through the event loop.
+    received.clear();
+    ASSERT_TRUE(pty.WriteAll("taken"));
+    std::thread([&] {
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (port.InputCount() < 5 && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+    }).join();
+    EXPECT_TRUE(WaitFor([&] { return received == "taken"; }));
+
     received.clear();
     std::atomic<bool> stop{false};
     std::atomic<bool> stopped{false};

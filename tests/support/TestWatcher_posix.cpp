@@ -53,15 +53,22 @@ public:
             fd.Seen = 0;
         FSet = &AWatch;
     }
+    void Poke() override {
+        FPoked = true;
+        WakeWatches();
+    }
     TWatchSet* Set() const { return FSet; }
+    bool Poked() const { return FPoked; }
     void Fire() {
         FSet = nullptr;
+        FPoked = false;
         FFired();
     }
 
 private:
     std::function<void()> FFired;
     TWatchSet* FSet = nullptr;
+    std::atomic<bool> FPoked{false};
 };
 
 short PollEvents(std::uint8_t AWanted) {
@@ -88,7 +95,7 @@ bool ServeWatches(std::chrono::milliseconds ATimeout) {
         const TWatchSet* set = entry.Watch->Set();
         if (set == nullptr) continue;
         armed = true;
-        deadline = std::min(deadline, set->Deadline);
+        deadline = std::min(deadline, entry.Watch->Poked() ? TClock::now() : set->Deadline);
         for (const TWatchFd& fd : set->Fds)
             fds.push_back({fd.Fd, PollEvents(fd.Wanted), 0});
     }
@@ -111,7 +118,7 @@ bool ServeWatches(std::chrono::milliseconds ATimeout) {
     for (const TEntry& entry : Watches) {
         TWatchSet* set = entry.Watch->Set();
         if (set == nullptr) continue;
-        bool ready = now >= set->Deadline;
+        bool ready = now >= set->Deadline || entry.Watch->Poked();
         for (TWatchFd& fd : set->Fds) {
             const short returned = fds[index++].revents;
             // A hung-up or failed descriptor reads as ready, as event loops report it.

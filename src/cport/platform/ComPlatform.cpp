@@ -32,7 +32,8 @@ bool TComPlatform::DescribeComPort(const std::string& AValueName, const std::str
     return true;
 }
 
-std::unique_ptr<TEventWait> TComPlatform::WatchEvent(THandle /*AEvent*/) {
+std::unique_ptr<TEventWait> TComPlatform::WatchEvent(THandle /*AEvent*/,
+                                                     std::function<void()> /*AWake*/) {
     return nullptr;
 }
 

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -286,8 +287,12 @@ public:
     // Sets the calling thread's priority, given as a Windows thread priority (-15 to 15).
     virtual TOsError SetCurrentThreadPriority(int APriority) = 0;
     // Begins a wait for AEvent that the caller carries out by watching (see TEventWait); null
-    // when this platform cannot, and the caller must wait in a thread of its own.
-    virtual std::unique_ptr<TEventWait> WatchEvent(THandle AEvent);
+    // when this platform cannot, and the caller must wait in a thread of its own. AWake is
+    // called, from any thread and until the wait is destroyed, when the wait must be checked
+    // again although nothing it watches is ready (the event was set elsewhere, a device wants
+    // other readiness watched): the caller's watch must then fire, also when it is armed only
+    // later.
+    virtual std::unique_ptr<TEventWait> WatchEvent(THandle AEvent, std::function<void()> AWake);
 
     // --- Registry ---------------------------------------------------------------------------
     // Opens ASubKey below AKey, creating it and its missing parents, with full access.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <functional>
+#include <mutex>
 #include <optional>
 
 #include <sys/eventfd.h>
@@ -28,6 +30,40 @@ void AddOne(int AFd) {
 // Windows allows no more objects in one wait.
 constexpr std::size_t MaxWaitObjects = 64;
 
+// The watched waits' wake-ups, by their negative numbers. A wake-up runs under the lock, so
+// that once a wait has left the list none of its wake-ups runs any more.
+struct TLoopWakers {
+    struct TEntry {
+        int Id;
+        std::function<void()> Wake;
+    };
+    std::mutex Lock;
+    std::vector<TEntry> Entries;
+    int Last = 0;
+
+    int Add(std::function<void()> AWake) {
+        std::lock_guard lock(Lock);
+        Entries.push_back({--Last, std::move(AWake)});
+        return Last;
+    }
+    void Remove(int AId) {
+        std::lock_guard lock(Lock);
+        Entries.erase(std::find_if(Entries.begin(), Entries.end(),
+                                   [AId](const TEntry& AEntry) { return AEntry.Id == AId; }));
+    }
+    void Wake(int AId) {
+        std::lock_guard lock(Lock);
+        for (const TEntry& entry : Entries)
+            if (entry.Id == AId) entry.Wake();
+    }
+};
+
+TLoopWakers& LoopWakers() {
+    // Never destroyed: ports in static objects may still be woken at exit.
+    static TLoopWakers* const wakers = new TLoopWakers();
+    return *wakers;
+}
+
 } // namespace
 
 TOsError ThreadWakeFd(int& AFd) {
@@ -41,7 +77,10 @@ TOsError ThreadWakeFd(int& AFd) {
 }
 
 void WakeFd(int AFd) {
-    AddOne(AFd);
+    if (AFd >= 0)
+        AddOne(AFd);
+    else
+        LoopWakers().Wake(AFd);
 }
 
 void DrainFd(int AFd) {
@@ -224,16 +263,17 @@ public:
         return current;
     }
 
-    // What a poll watches: the sources and, last, the wake descriptor.
+    // What a poll watches: the sources and, last, the wake descriptor (an event loop's
+    // watched wait has none).
     void PollFds(std::vector<pollfd>& AFds) const {
         AFds.assign(FStorage.Fds.begin(), FStorage.Fds.end());
-        AFds.push_back({FWakeFd, POLLIN, 0});
+        if (FWakeFd >= 0) AFds.push_back({FWakeFd, POLLIN, 0});
     }
     // The sources' nearest deadline.
     TTime Deadline() const { return FDeadline; }
     // Takes what a poll of PollFds returned: the sources work on it in the next round.
     void Returned(const std::vector<pollfd>& AFds) {
-        if ((AFds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
+        if (FWakeFd >= 0 && (AFds.back().revents & POLLIN) != 0) DrainFd(FWakeFd);
         std::vector<TSourceState>& sources = FStorage.Sources;
         for (std::size_t i = 0; i < sources.size(); ++i)
             if (FStorage.PollIndex[i] != NotPolled)
@@ -354,13 +394,13 @@ namespace {
 // (registered with the sources and the event) while the loop watches.
 class TWatchedEventWait final : public TEventWait {
 public:
-    TWatchedEventWait(std::shared_ptr<TEvent> AEvent, int AWakeFd)
+    TWatchedEventWait(std::shared_ptr<TEvent> AEvent, std::function<void()> AWake)
         : FEvent(std::move(AEvent))
         , FEvents{FEvent.get()}
-        , FWakeFd(AWakeFd) {}
+        , FWakeFd(LoopWakers().Add(std::move(AWake))) {}
     ~TWatchedEventWait() override {
         FRound.reset();
-        ::close(FWakeFd);
+        LoopWakers().Remove(FWakeFd);
     }
 
     bool Check(TWatchSet& AWatch) override {
@@ -408,11 +448,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<TEventWait> WatchEventWait(std::shared_ptr<TEvent> AEvent) {
-    // A wake descriptor of its own: the thread's one is drained by the thread's blocking waits.
-    const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake < 0) return nullptr;
-    return std::make_unique<TWatchedEventWait>(std::move(AEvent), wake);
+std::unique_ptr<TEventWait> WatchEventWait(std::shared_ptr<TEvent> AEvent,
+                                           std::function<void()> AWake) {
+    return std::make_unique<TWatchedEventWait>(std::move(AEvent), std::move(AWake));
 }
 
 } // namespace cport

@@ -11,7 +11,9 @@
 // Every waiting thread owns one wake descriptor (an eventfd, created on first use). A source
 // or an event notes the wake descriptors of its current waiters and writes to them when what
 // they should poll for changes (a new link, room in a full input queue, a nearer deadline, a
-// closed device), so that no change is lost between preparing a wait and polling.
+// closed device), so that no change is lost between preparing a wait and polling. A wait that
+// an event loop watches is known by a negative number instead and is woken through its loop,
+// which then need not poll a descriptor more.
 #pragma once
 
 #include "platform/ComPlatform.h"
@@ -54,7 +56,8 @@ public:
 
 // The calling thread's wake descriptor.
 TOsError ThreadWakeFd(int& AFd);
-// Wakes the thread that owns AFd from its poll; a wake-up nobody needs costs one round.
+// Wakes the thread that owns AFd from its poll, or the event loop of the watched wait that
+// a negative AFd names; a wake-up nobody needs costs one round.
 void WakeFd(int AFd);
 void DrainFd(int AFd);
 
@@ -104,9 +107,10 @@ TOsError WaitForEvents(const std::vector<std::shared_ptr<TEvent>>& AEvents, bool
                        std::uint32_t ATimeoutMs, std::uint32_t& AResult);
 
 // A wait for AEvent that an event loop carries out (TEventWait): each check does one round of
-// WaitForEvents without its poll, and leaves what that poll would watch; null when the wait's
-// wake descriptor cannot be created.
-std::unique_ptr<TEventWait> WatchEventWait(std::shared_ptr<TEvent> AEvent);
+// WaitForEvents without its poll, and leaves what that poll would watch. What would wake a
+// waiting thread calls AWake instead (see WakeFd).
+std::unique_ptr<TEventWait> WatchEventWait(std::shared_ptr<TEvent> AEvent,
+                                           std::function<void()> AWake);
 
 // Polls AFds until ADeadline or a returned event; EINTR counts as a return. Returns errno.
 TOsError PollUntil(std::vector<pollfd>& AFds, TTime ADeadline);

@@ -220,10 +220,11 @@ TOsError TPosixComPlatform::WaitForMultipleObjects(std::uint32_t ACount, const T
     return WaitForEvents(events, AWaitAll, ATimeout, AResult);
 }
 
-std::unique_ptr<TEventWait> TPosixComPlatform::WatchEvent(THandle AEvent) {
+std::unique_ptr<TEventWait> TPosixComPlatform::WatchEvent(THandle AEvent,
+                                                          std::function<void()> AWake) {
     std::shared_ptr<TEvent> event;
     if (FHandles->Find(AEvent, event) != 0) return nullptr;
-    return WatchEventWait(std::move(event));
+    return WatchEventWait(std::move(event), std::move(AWake));
 }
 
 void TPosixComPlatform::Sleep(std::uint32_t AMilliseconds) {

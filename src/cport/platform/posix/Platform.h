@@ -76,7 +76,7 @@ public:
                                     std::uint32_t ATimeout, std::uint32_t& AResult) override;
     void Sleep(std::uint32_t AMilliseconds) override;
     TOsError SetCurrentThreadPriority(int APriority) override;
-    std::unique_ptr<TEventWait> WatchEvent(THandle AEvent) override;
+    std::unique_ptr<TEventWait> WatchEvent(THandle AEvent, std::function<void()> AWake) override;
 
     TOsError RegCreateKeyExW(THKey AKey, const std::string& ASubKey, THKey& AResult) override;
     TOsError RegOpenKeyExW(THKey AKey, const std::string& ASubKey, THKey& AResult) override;
