@@ -36,8 +36,16 @@ TPollRequest TDevice::Request() const {
 }
 
 void TDevice::Register(int AWaiterFd, const TPollRequest& ARequest) {
-    FWaiters.push_back({AWaiterFd, ARequest.Events, ARequest.Deadline, ARequest.Fd >= 0, false});
-    if (ARequest.Fd >= 0) ++FPolling;
+    const bool polls = ARequest.Fd >= 0;
+    if (polls) ++FPolling;
+    // A waiter that goes on with its round is registered already.
+    for (TWaiter& waiter : FWaiters) {
+        if (waiter.Fd != AWaiterFd) continue;
+        if (waiter.Polls && --FPolling == 0 && FClosed) FUnpolled.notify_all();
+        waiter = {AWaiterFd, ARequest.Events, ARequest.Deadline, polls, false};
+        return;
+    }
+    FWaiters.push_back({AWaiterFd, ARequest.Events, ARequest.Deadline, polls, false});
 }
 
 void TDevice::Unregister(int AWaiterFd) {

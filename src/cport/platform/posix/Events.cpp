@@ -224,25 +224,13 @@ public:
             }
         }
         previous.clear();
-        // Work is done outside the events' locks: a source sets events while it works.
-        for (TSourceState& state : sources) {
-            const TPollRequest request = state.Source->BeginWait(FWakeFd, state.Returned);
-            state.Returned = 0;
-            FStorage.PollIndex.push_back(request.Fd >= 0 ? FStorage.Fds.size() : NotPolled);
-            if (request.Fd >= 0) FStorage.Fds.push_back({request.Fd, request.Events, 0});
-            FDeadline = std::min(FDeadline, request.Deadline);
-        }
+        Work();
     }
 
     ~TWaitRound() {
         for (TSourceState& state : FStorage.Sources)
             state.Source->EndWait(FWakeFd);
-        if (!FWatching) return;
-        for (TEvent* event : FEvents) {
-            std::lock_guard lock(event->FLock);
-            const auto waiter = std::find(event->FWaiters.begin(), event->FWaiters.end(), FWakeFd);
-            if (waiter != event->FWaiters.end()) event->FWaiters.erase(waiter);
-        }
+        Unwatch();
     }
 
     TWaitRound(const TWaitRound&) = delete;
@@ -261,6 +249,37 @@ public:
             if (event->FLinkGeneration != FStorage.Generations[i]) current = false;
         }
         return current;
+    }
+
+    bool Watching() const { return FWatching; }
+
+    // Takes the round up again, its registrations with the sources kept: the sources do their
+    // pending work (on what Returned took, if anything) and say anew what to poll. False, with
+    // nothing done, when the events' links name other sources now: a new round is needed.
+    bool Renew() {
+        Unwatch();
+        const std::vector<TSourceState>& sources = FStorage.Sources;
+        for (std::size_t i = 0; i < FEvents.size(); ++i) {
+            TEvent* event = FEvents[i];
+            std::lock_guard lock(event->FLock);
+            if (event->FLinkGeneration == FStorage.Generations[i]) continue;
+            // Relinked since (a completed operation's source starts the next one): the same
+            // sources are as good as the round's.
+            if (event->FLinks.size() != sources.size()) return false;
+            for (const TEvent::TLinkEntry& entry : event->FLinks) {
+                const bool known =
+                    std::any_of(sources.begin(), sources.end(), [&](const TSourceState& AState) {
+                        return AState.Source.get() == entry.Key;
+                    });
+                if (!known) return false;
+            }
+            FStorage.Generations[i] = event->FLinkGeneration;
+        }
+        FStorage.Fds.clear();
+        FStorage.PollIndex.clear();
+        FDeadline = NoDeadline;
+        Work();
+        return true;
     }
 
     // What a poll watches: the sources and, last, the wake descriptor (an event loop's
@@ -292,6 +311,28 @@ public:
 
 private:
     static constexpr std::size_t NotPolled = ~std::size_t{0};
+
+    // The sources' work, outside the events' locks (a source sets events while it works);
+    // a source registered already keeps its registration, updated.
+    void Work() {
+        for (TSourceState& state : FStorage.Sources) {
+            const TPollRequest request = state.Source->BeginWait(FWakeFd, state.Returned);
+            state.Returned = 0;
+            FStorage.PollIndex.push_back(request.Fd >= 0 ? FStorage.Fds.size() : NotPolled);
+            if (request.Fd >= 0) FStorage.Fds.push_back({request.Fd, request.Events, 0});
+            FDeadline = std::min(FDeadline, request.Deadline);
+        }
+    }
+
+    void Unwatch() {
+        if (!FWatching) return;
+        FWatching = false;
+        for (TEvent* event : FEvents) {
+            std::lock_guard lock(event->FLock);
+            const auto waiter = std::find(event->FWaiters.begin(), event->FWaiters.end(), FWakeFd);
+            if (waiter != event->FWaiters.end()) event->FWaiters.erase(waiter);
+        }
+    }
 
     const int FWakeFd;
     const std::vector<TEvent*>& FEvents;
@@ -404,7 +445,9 @@ public:
     }
 
     bool Check(TWatchSet& AWatch) override {
-        if (FRound) {
+        if (FArmed) {
+            // What the watch saw is what the poll would have returned.
+            FArmed = false;
             FRound->PollFds(FFds);
             for (std::size_t i = 0; i < FFds.size() && i < AWatch.Fds.size(); ++i) {
                 const std::uint8_t seen = AWatch.Fds[i].Seen;
@@ -412,16 +455,20 @@ public:
                                                      ((seen & WatchFor::Write) != 0 ? POLLOUT : 0));
             }
             FRound->Returned(FFds);
-            FRound.reset();
         }
+        // The round of the last check goes on; it stays registered with its sources while a
+        // set is delivered, which spares a round per event.
+        if (FRound && !FRound->Renew()) FRound.reset();
         for (;;) {
-            // One round registered at a time: the sources know their waiters by descriptor.
-            FRound.reset();
-            FRound.emplace(FWakeFd, FEvents, FStorage);
-            if (FEvent->TryAcquire()) break;
-            if (!FRound->Watch()) continue;
+            // One round registered at a time: the sources know their waiters by number.
+            if (!FRound) FRound.emplace(FWakeFd, FEvents, FStorage);
+            if (FEvent->TryAcquire()) return true;
+            if (!FRound->Watch()) {
+                FRound.reset();
+                continue;
+            }
             // A signal may have come between the check and the registration.
-            if (FEvent->TryAcquire()) break;
+            if (FEvent->TryAcquire()) return true;
             FRound->PollFds(FFds);
             AWatch.Fds.clear();
             for (const pollfd& fd : FFds)
@@ -431,10 +478,9 @@ public:
                                                ((fd.events & POLLOUT) != 0 ? WatchFor::Write : 0)),
                      0});
             AWatch.Deadline = FRound->Deadline();
+            FArmed = true;
             return false;
         }
-        FRound.reset();
-        return true;
     }
 
 private:
@@ -444,6 +490,7 @@ private:
     TWaitRound::TStorage FStorage;
     std::optional<TWaitRound> FRound;
     std::vector<pollfd> FFds; // kept for its storage
+    bool FArmed = false;      // the last check asked for a watch
 };
 
 } // namespace

@@ -49,7 +49,8 @@ public:
     virtual ~TPollSource() = default;
 
     // Does the source's pending work (AReturned: the poll events its descriptor returned in
-    // the previous round, or 0) and registers AWaiterFd until EndWait. Returns what to poll.
+    // the previous round, or 0) and registers AWaiterFd until EndWait; the registration of a
+    // waiter that is registered already is updated. Returns what to poll.
     virtual TPollRequest BeginWait(int AWaiterFd, short AReturned) = 0;
     virtual void EndWait(int AWaiterFd) = 0;
 };

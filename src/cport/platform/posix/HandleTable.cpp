@@ -39,6 +39,7 @@ TOsError THandleTable::Close(THandle AHandle) {
         if (entry == FHandles.end()) return WinError::InvalidHandle;
         object = std::move(entry->second);
         FHandles.erase(entry);
+        FCloses.fetch_add(1, std::memory_order_release);
     }
     if (auto* device = std::get_if<std::shared_ptr<TDevice>>(&object)) (*device)->Close();
     return 0;

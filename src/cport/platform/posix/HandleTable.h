@@ -4,6 +4,9 @@
 
 #include "platform/ComPlatform.h"
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -28,12 +31,34 @@ public:
     // handle is not open or names the other kind, as on Windows.
     template <typename T>
     TOsError Find(THandle AHandle, std::shared_ptr<T>& AObject) {
-        std::lock_guard lock(FLock);
-        const auto entry = FHandles.find(AHandle);
-        if (entry == FHandles.end()) return WinError::InvalidHandle;
-        auto* object = std::get_if<std::shared_ptr<T>>(&entry->second);
-        if (object == nullptr) return WinError::InvalidHandle;
-        AObject = *object;
+        // Every call of the platform looks its handles up, several per event of a port: a
+        // thread's last few lookups are taken again without the lock while no handle has been
+        // closed since (handles are never reused, so an open one names the same object).
+        struct TCached {
+            std::uint64_t Table = 0;
+            std::uint64_t Closes = 0;
+            THandle Handle = 0;
+            std::shared_ptr<T> Object;
+        };
+        thread_local std::array<TCached, 4> cache;
+        thread_local std::size_t next = 0;
+        const std::uint64_t closes = FCloses.load(std::memory_order_acquire);
+        for (const TCached& cached : cache) {
+            if (cached.Table == FId && cached.Handle == AHandle && cached.Closes == closes) {
+                AObject = cached.Object;
+                return 0;
+            }
+        }
+        {
+            std::lock_guard lock(FLock);
+            const auto entry = FHandles.find(AHandle);
+            if (entry == FHandles.end()) return WinError::InvalidHandle;
+            auto* object = std::get_if<std::shared_ptr<T>>(&entry->second);
+            if (object == nullptr) return WinError::InvalidHandle;
+            AObject = *object;
+        }
+        cache[next] = {FId, closes, AHandle, AObject};
+        next = (next + 1) % cache.size();
         return 0;
     }
     // Removes the handle; a device is closed, an event lives on while operations or waits
@@ -46,6 +71,10 @@ private:
 
     std::mutex FLock;
     std::unordered_map<THandle, TObject> FHandles;
+    // Tells the lookups' caches apart from those of other tables, and outdates them.
+    const std::uint64_t FId = ++Tables;
+    std::atomic<std::uint64_t> FCloses{0};
+    static inline std::atomic<std::uint64_t> Tables{0};
     // Handles count up and are never reused while the table lives, as an aid against a
     // handle used after it was closed; small values stay free, like on Windows.
     THandle FNext = 0x100;
