@@ -202,6 +202,7 @@ private:
     std::deque<POp> FReads;
     std::deque<POp> FWrites;
     POp FWaitOp;
+    POp FSpareWaitOp; // a completed wait's record, for the next wait
     std::string FPriority;
     bool FXoffHeld = false;
     bool FKernelOutput = false;

@@ -338,10 +338,16 @@ void TDevice::PostEvents(std::uint32_t AEvents) {
         FHistory |= events;
         return;
     }
-    const POp op = std::move(FWaitOp);
+    POp op = std::move(FWaitOp);
     op->Events = events | FHistory;
     FHistory = 0;
     Complete(*op, 0);
+    // Kept for the next wait unless a blocked caller still holds it (copies are made under
+    // the lock, so a count of one is exact).
+    if (op.use_count() == 1) {
+        op->Event.reset();
+        FSpareWaitOp = std::move(op);
+    }
 }
 
 void TDevice::CheckRx80() {

@@ -146,7 +146,12 @@ TOsError TDevice::WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
     if ((FHistory & FMask) == 0) Pump();
     if (FGone != 0) return FGone;
     if (FWaitOp || FMask == 0) return EINVAL;
-    const POp op = std::make_shared<TOp>();
+    // A port waits for its events again and again: the last wait's record serves again.
+    POp op = std::move(FSpareWaitOp);
+    if (op)
+        *op = TOp{};
+    else
+        op = std::make_shared<TOp>();
     op->Kind = TOp::TKind::WaitEvent;
     op->Overlapped = AOverlapped;
     op->Event = AEvent;
@@ -167,11 +172,6 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
     if (ATransferred != nullptr) *ATransferred = 0;
     if ((FOverlapped && AOverlapped == nullptr) || (ABuffer == nullptr && ACount > 0))
         return EINVAL;
-    if (AEvent) AEvent->Reset();
-    if (const TOsError error = Usable()) return error;
-    // What the queue holds already is read without asking the device.
-    if (!FReads.empty() || FQueue.Count() < ACount) Pump();
-    if (FGone != 0) return FGone;
     const auto fill = [&](TOp& AOp) {
         AOp.Kind = TOp::TKind::Read;
         AOp.Overlapped = AOverlapped;
@@ -181,14 +181,21 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
         AOp.Plan = PlanRead(FTimeouts, ACount);
     };
     // A read that the queue satisfies completes now, whatever its timeouts: it needs no
-    // record that outlives the call (the common read of what OnRxChar was told).
-    if (FReads.empty() && FQueue.Count() >= ACount) {
+    // record that outlives the call (the common read of what OnRxChar was told), and its
+    // event, set at the end, needs no reset first.
+    const TOsError usable = Usable();
+    if (usable == 0 && FReads.empty() && FQueue.Count() >= ACount) {
         TOp op;
         fill(op);
         Activate(op, TClock::now());
         CheckRx80();
         return Start(op, scope.Lock(), ATransferred);
     }
+    if (AEvent) AEvent->Reset();
+    if (usable != 0) return usable;
+    // What the queue holds already is read without asking the device.
+    if (!FReads.empty() || FQueue.Count() < ACount) Pump();
+    if (FGone != 0) return FGone;
     const POp op = std::make_shared<TOp>();
     fill(*op);
     FReads.push_back(op);
