@@ -568,8 +568,7 @@ int main(int argc, char** argv) {
             for (TMeasured& receiver : measured)
                 receiver.Idle = Idle(receiver.Make, idle);
         }
-        each("trickle",
-             [&](TMeasured& AR) { AR.Trickles.push_back(Trickle(AR.Make, trickleMs)); });
+        each("trickle", [&](TMeasured& AR) { AR.Trickles.push_back(Trickle(AR.Make, trickleMs)); });
         TPlacement::Current = nullptr;
     }
     double limit = 0;

@@ -189,8 +189,7 @@ bool TCustomComPort::WriteDirect(const void* ABuffer, std::int32_t ACount) {
 std::int32_t TCustomComPort::WriteAndWait(const void* ABuffer, std::int32_t ACount) {
     EnsureAsync(FWriteAsyncPtr);
     std::uint32_t written = 0;
-    if (!StartWrite(ABuffer, ACount, FWriteAsyncPtr, written))
-        return WaitForAsync(FWriteAsyncPtr);
+    if (!StartWrite(ABuffer, ACount, FWriteAsyncPtr, written)) return WaitForAsync(FWriteAsyncPtr);
     FinishAsync(FWriteAsyncPtr);
     return static_cast<std::int32_t>(written);
 }

@@ -172,8 +172,7 @@ private:
     void Register(int AWaiterFd, const TPollRequest& ARequest);
     void Unregister(int AWaiterFd);
     void Advertise();
-    TOsError Start(TOp& AOp, std::unique_lock<std::mutex>& ALock,
-                   std::uint32_t* ATransferred);
+    TOsError Start(TOp& AOp, std::unique_lock<std::mutex>& ALock, std::uint32_t* ATransferred);
     TOsError Block(TOp& AOp, std::unique_lock<std::mutex>& ALock);
     TOsError SetModemLine(int ALine, bool AOn);
     bool WatchModemLines();
