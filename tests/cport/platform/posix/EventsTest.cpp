@@ -1,6 +1,7 @@
 #include "PortFixture.h"
 
 #include <cerrno>
+#include <future>
 #include <thread>
 
 #include <linux/capability.h>
@@ -69,6 +70,26 @@ TEST_F(TEventsTest, TimeoutIsNotShort) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Wait({event}, false, 50), Wait::Timeout);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+// Threads keep their last lookups of handles: a close on one thread must still reach them.
+TEST_F(TEventsTest, AClosedHandleFailsOnEveryThreadThatUsedIt) {
+    THandle event = 0;
+    ASSERT_EQ(Platform.CreateEventW(true, false, event), 0u);
+    std::promise<void> used;
+    std::promise<void> closed;
+    std::thread user([&, closedNow = closed.get_future()] {
+        EXPECT_EQ(Platform.SetEvent(event), 0u);
+        used.set_value();
+        closedNow.wait();
+        EXPECT_EQ(Platform.SetEvent(event), WinError::InvalidHandle);
+    });
+    used.get_future().wait();
+    EXPECT_EQ(Platform.ResetEvent(event), 0u);
+    EXPECT_EQ(Platform.CloseHandle(event), 0u);
+    closed.set_value();
+    user.join();
+    EXPECT_EQ(Platform.ResetEvent(event), WinError::InvalidHandle);
 }
 
 TEST_F(TEventsTest, InvalidHandlesAndCountsFail) {
