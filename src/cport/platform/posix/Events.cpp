@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <ctime>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -43,7 +44,16 @@ struct TLoopWakers {
 
     int Add(std::function<void()> AWake) {
         std::lock_guard lock(Lock);
-        Entries.push_back({--Last, std::move(AWake)});
+        // Counts down from -1; after the last negative number it starts again, past the
+        // numbers still in use.
+        const auto used = [this](int AId) {
+            return std::any_of(Entries.begin(), Entries.end(),
+                               [AId](const TEntry& AEntry) { return AEntry.Id == AId; });
+        };
+        do {
+            Last = Last == std::numeric_limits<int>::min() ? -1 : Last - 1;
+        } while (used(Last));
+        Entries.push_back({Last, std::move(AWake)});
         return Last;
     }
     void Remove(int AId) {
