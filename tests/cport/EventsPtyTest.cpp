@@ -126,6 +126,30 @@ TEST_F(EventsPty, TxEmptyFollowsAWrite) {
     EXPECT_EQ(Pty.ReadExactly(2), "\r\n");
 }
 
+TEST_F(EventsPty, AReplyThatTheTerminalTakesSlowlyEndsInTxEmptyWithoutMoreInput) {
+    // More than the terminal holds: the write still runs after the handler, and only a wait
+    // that watches for room as well as for input sees it through, since no more input comes.
+    const std::string reply(1 << 18, 'r');
+    std::atomic<int> empties{0};
+    PCPortAsync record = nullptr;
+    EnsureAsync(record);
+    Port.SetOnTxEmpty([&](TObject*) { ++empties; });
+    Port.SetOnRxChar([&](TObject*, std::int32_t ACount) {
+        std::string request;
+        Port.ReadStr(request, ACount);
+        Port.WriteStrAsync(reply, record);
+    });
+    Port.Open();
+    std::string taken;
+    std::thread reader([&] { taken = Pty.ReadExactly(reply.size(), 10s); });
+    ASSERT_TRUE(Pty.WriteAll("?"));
+    EXPECT_TRUE(test::ServeUntil([&] { return empties > 0; }));
+    reader.join();
+    EXPECT_EQ(taken.size(), reply.size());
+    Port.Close();
+    FreeAsync(record);
+}
+
 TEST_F(EventsPty, InputThatAnotherThreadTookFromTheDeviceStillBringsRxChar) {
     std::string received;
     Port.SetOnRxChar([&](TObject*, std::int32_t ACount) {

@@ -94,6 +94,7 @@ public:
     TOsError Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t* ATransferred,
                    TOverlapped* AOverlapped, const std::shared_ptr<TEvent>& AEvent);
     // The outcome of the operation of AOverlapped. APending tells that it still runs.
+    // A finished operation's is read without the lock.
     TOsError Outcome(TOverlapped* AOverlapped, std::uint32_t& ATransferred, bool& APending);
     // Waits until the operation of AOverlapped has completed (for records without event).
     TOsError AwaitRecord(TOverlapped* AOverlapped);
@@ -132,6 +133,8 @@ private:
     class TScope;
 
     TDevice(int AFd, bool AOverlapped);
+    // True, with the transfer count and the result, when the record's operation has finished.
+    static bool Finished(TOverlapped* AOverlapped, std::uint32_t& ATransferred, TOsError& AResult);
     TOsError Init(const std::string& ANode);
 
     // All of these run under FLock.

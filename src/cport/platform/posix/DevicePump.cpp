@@ -1,6 +1,7 @@
 #include "DeviceOperation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include <linux/serial.h>
@@ -286,12 +287,15 @@ void TDevice::Complete(TOp& AOp, TOsError AError) {
     if (AOp.Kind == TOp::TKind::WaitEvent && AOp.EvtMask != nullptr && AError == 0)
         *AOp.EvtMask = AOp.Events;
     if (AOp.Overlapped != nullptr) {
-        AOp.Overlapped->InternalHigh = AOp.Done;
-        AOp.Overlapped->Internal = AError;
+        std::atomic_ref(AOp.Overlapped->InternalHigh).store(AOp.Done, std::memory_order_relaxed);
+        std::atomic_ref(AOp.Overlapped->Internal)
+            .store(static_cast<std::uintptr_t>(AError), std::memory_order_release);
     }
     if (AOp.Event) {
-        if (AOp.Linked) AOp.Event->Unlink(this);
-        AOp.Event->Set();
+        if (AOp.Linked)
+            AOp.Event->SetUnlinking(this);
+        else
+            AOp.Event->Set();
     }
     if (AOp.WaiterFd >= 0) WakeFd(AOp.WaiterFd);
 }

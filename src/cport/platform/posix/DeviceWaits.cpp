@@ -1,6 +1,7 @@
 #include "DeviceOperation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include <poll.h>
@@ -120,8 +121,9 @@ TOsError TDevice::Start(TOp& AOp, std::unique_lock<std::mutex>& ALock,
                         std::uint32_t* ATransferred) {
     if (!AOp.Completed) {
         if (AOp.Overlapped != nullptr) {
-            AOp.Overlapped->Internal = RecordPending;
-            AOp.Overlapped->InternalHigh = 0;
+            std::atomic_ref(AOp.Overlapped->InternalHigh).store(0, std::memory_order_relaxed);
+            std::atomic_ref(AOp.Overlapped->Internal)
+                .store(RecordPending, std::memory_order_release);
         }
         if (AOp.Event) {
             AOp.Event->Link(shared_from_this());
@@ -249,13 +251,26 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
     return Start(*op, scope.Lock(), ATransferred);
 }
 
+bool TDevice::Finished(TOverlapped* AOverlapped, std::uint32_t& ATransferred, TOsError& AResult) {
+    // Written under the device's lock, read without it: the result is complete once Internal
+    // says so (it is stored last).
+    const std::uintptr_t status =
+        std::atomic_ref(AOverlapped->Internal).load(std::memory_order_acquire);
+    if (status == RecordPending) return false;
+    ATransferred = static_cast<std::uint32_t>(
+        std::atomic_ref(AOverlapped->InternalHigh).load(std::memory_order_relaxed));
+    AResult = static_cast<TOsError>(status);
+    return true;
+}
+
 TOsError TDevice::Outcome(TOverlapped* AOverlapped, std::uint32_t& ATransferred, bool& APending) {
+    TOsError result = 0;
+    APending = false;
+    if (Finished(AOverlapped, ATransferred, result)) return result;
     TScope scope(*this);
-    if (AOverlapped->Internal == RecordPending) Pump();
-    APending = AOverlapped->Internal == RecordPending;
-    if (APending) return 0;
-    ATransferred = static_cast<std::uint32_t>(AOverlapped->InternalHigh);
-    return static_cast<TOsError>(AOverlapped->Internal);
+    Pump();
+    APending = !Finished(AOverlapped, ATransferred, result);
+    return APending ? 0 : result;
 }
 
 TOsError TDevice::AwaitRecord(TOverlapped* AOverlapped) {

@@ -1,12 +1,14 @@
 #include "Events.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -128,36 +130,40 @@ TOsError TEvent::Create(bool AManualReset, bool AInitialState, std::shared_ptr<T
 // Only the waiters polling now are woken: one that registers later checks the state after
 // registering. A signal that nobody waits for yet costs no system call.
 void TEvent::SetLocked() {
-    if (FSignalled) return;
-    FSignalled = true;
+    if (FSignalled.load(std::memory_order_relaxed)) return;
+    FSignalled.store(true, std::memory_order_relaxed);
     for (const int waiter : FWaiters)
         WakeFd(waiter);
 }
 
 void TEvent::ResetLocked() {
-    FSignalled = false;
+    FSignalled.store(false, std::memory_order_relaxed);
 }
 
+// An event set already stays so, one reset already stays so: the port's transfers set and
+// reset the same events again and again.
 void TEvent::Set() {
+    if (FSignalled.load(std::memory_order_acquire)) return;
     std::lock_guard lock(FLock);
     SetLocked();
 }
 
 void TEvent::Reset() {
+    if (!FSignalled.load(std::memory_order_acquire)) return;
     std::lock_guard lock(FLock);
     ResetLocked();
 }
 
 bool TEvent::TryAcquire() {
     std::lock_guard lock(FLock);
-    if (!FSignalled) return false;
+    if (!FSignalled.load(std::memory_order_relaxed)) return false;
     if (!FManualReset) ResetLocked();
     return true;
 }
 
 bool TEvent::Signalled() {
     std::lock_guard lock(FLock);
-    return FSignalled;
+    return FSignalled.load(std::memory_order_relaxed);
 }
 
 void TEvent::Link(const std::shared_ptr<TPollSource>& ASource) {
@@ -174,12 +180,22 @@ void TEvent::Link(const std::shared_ptr<TPollSource>& ASource) {
         WakeFd(waiter);
 }
 
-void TEvent::Unlink(const TPollSource* ASource) {
-    std::lock_guard lock(FLock);
+void TEvent::UnlinkLocked(const TPollSource* ASource) {
     const auto entry =
         std::find_if(FLinks.begin(), FLinks.end(),
                      [ASource](const TLinkEntry& AEntry) { return AEntry.Key == ASource; });
     if (entry != FLinks.end() && --entry->Count == 0) FLinks.erase(entry);
+}
+
+void TEvent::Unlink(const TPollSource* ASource) {
+    std::lock_guard lock(FLock);
+    UnlinkLocked(ASource);
+}
+
+void TEvent::SetUnlinking(const TPollSource* ASource) {
+    std::lock_guard lock(FLock);
+    UnlinkLocked(ASource);
+    SetLocked();
 }
 
 // --- Waiting --------------------------------------------------------------------------------
@@ -261,35 +277,61 @@ public:
         return current;
     }
 
-    bool Watching() const { return FWatching; }
-
     // Takes the round up again, its registrations with the sources kept: the sources do their
-    // pending work (on what Returned took, if anything) and say anew what to poll. False, with
-    // nothing done, when the events' links name other sources now: a new round is needed.
-    bool Renew() {
-        Unwatch();
-        const std::vector<TSourceState>& sources = FStorage.Sources;
+    // pending work (on what Returned took, if anything) and say anew what to poll, unless
+    // AKeep tells that their last requests still hold (nothing woke the waiter since they were
+    // made, and no poll returned). False, with nothing done, when the events' links name other
+    // sources now: a new round is needed.
+    bool Renew(bool AKeep) {
+        const bool watching = std::exchange(FWatching, false);
+        // Kept, the links are compared when the round watches again (AcquireOrWatch).
+        if (AKeep && !watching) return true;
+        bool same = true;
         for (std::size_t i = 0; i < FEvents.size(); ++i) {
             TEvent* event = FEvents[i];
             std::lock_guard lock(event->FLock);
-            if (event->FLinkGeneration == FStorage.Generations[i]) continue;
-            // Relinked since (a completed operation's source starts the next one): the same
-            // sources are as good as the round's.
-            if (event->FLinks.size() != sources.size()) return false;
-            for (const TEvent::TLinkEntry& entry : event->FLinks) {
-                const bool known =
-                    std::any_of(sources.begin(), sources.end(), [&](const TSourceState& AState) {
-                        return AState.Source.get() == entry.Key;
-                    });
-                if (!known) return false;
-            }
-            FStorage.Generations[i] = event->FLinkGeneration;
+            if (watching) EraseWaiter(*event);
+            if (same) same = LinksHold(*event, i);
         }
+        if (!same) return false;
+        if (AKeep) return true;
         FStorage.Fds.clear();
         FStorage.PollIndex.clear();
         FDeadline = NoDeadline;
         Work();
         return true;
+    }
+
+    // For a round of one event: takes its signal, or else registers with it as Watch does.
+    enum class TWatchResult : std::uint8_t {
+        Acquired,
+        Watching,
+        Stale
+    };
+    TWatchResult AcquireOrWatch() {
+        TEvent& event = *FEvents.front();
+        std::lock_guard lock(event.FLock);
+        if (event.FSignalled.load(std::memory_order_relaxed)) {
+            if (!event.FManualReset) event.ResetLocked();
+            return TWatchResult::Acquired;
+        }
+        FWatching = true;
+        event.FWaiters.push_back(FWakeFd);
+        return LinksHold(event, 0) ? TWatchResult::Watching : TWatchResult::Stale;
+    }
+
+    // The sources' descriptors and what to poll them for.
+    const std::vector<pollfd>& SourceFds() const { return FStorage.Fds; }
+    // Takes what an event loop's watch of SourceFds saw, as Returned does for a poll.
+    void Seen(const TWatchSet& AWatch) {
+        std::vector<TSourceState>& sources = FStorage.Sources;
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            const std::size_t index = FStorage.PollIndex[i];
+            if (index == NotPolled || index >= AWatch.Fds.size()) continue;
+            const std::uint8_t seen = AWatch.Fds[index].Seen;
+            sources[i].Returned = static_cast<short>(((seen & WatchFor::Read) != 0 ? POLLIN : 0) |
+                                                     ((seen & WatchFor::Write) != 0 ? POLLOUT : 0));
+        }
     }
 
     // What a poll watches: the sources and, last, the wake descriptor (an event loop's
@@ -339,9 +381,32 @@ private:
         FWatching = false;
         for (TEvent* event : FEvents) {
             std::lock_guard lock(event->FLock);
-            const auto waiter = std::find(event->FWaiters.begin(), event->FWaiters.end(), FWakeFd);
-            if (waiter != event->FWaiters.end()) event->FWaiters.erase(waiter);
+            EraseWaiter(*event);
         }
+    }
+
+    // Whether the round's sources are still those of the event of index AIndex (its lock
+    // held). Relinked since (a completed operation's source starts the next one), the same
+    // sources are as good as the round's.
+    bool LinksHold(const TEvent& AEvent, std::size_t AIndex) {
+        if (AEvent.FLinkGeneration == FStorage.Generations[AIndex]) return true;
+        const std::vector<TSourceState>& sources = FStorage.Sources;
+        const bool same =
+            AEvent.FLinks.size() == sources.size() &&
+            std::all_of(AEvent.FLinks.begin(), AEvent.FLinks.end(),
+                        [&](const TEvent::TLinkEntry& AEntry) {
+                            return std::any_of(sources.begin(), sources.end(),
+                                               [&](const TSourceState& AState) {
+                                                   return AState.Source.get() == AEntry.Key;
+                                               });
+                        });
+        if (same) FStorage.Generations[AIndex] = AEvent.FLinkGeneration;
+        return same;
+    }
+
+    void EraseWaiter(TEvent& AEvent) const {
+        const auto waiter = std::find(AEvent.FWaiters.begin(), AEvent.FWaiters.end(), FWakeFd);
+        if (waiter != AEvent.FWaiters.end()) AEvent.FWaiters.erase(waiter);
     }
 
     const int FWakeFd;
@@ -376,8 +441,9 @@ public:
     bool TryAcquire() {
         for (TEvent* event : FEvents)
             event->FLock.lock();
-        const bool all = std::all_of(FEvents.begin(), FEvents.end(),
-                                     [](const TEvent* AEvent) { return AEvent->FSignalled; });
+        const bool all = std::all_of(FEvents.begin(), FEvents.end(), [](const TEvent* AEvent) {
+            return AEvent->FSignalled.load(std::memory_order_relaxed);
+        });
         if (all)
             for (TEvent* event : FEvents)
                 if (!event->FManualReset) event->ResetLocked();
@@ -448,40 +514,40 @@ public:
     TWatchedEventWait(std::shared_ptr<TEvent> AEvent, std::function<void()> AWake)
         : FEvent(std::move(AEvent))
         , FEvents{FEvent.get()}
-        , FWakeFd(LoopWakers().Add(std::move(AWake))) {}
+        , FWakeFd(LoopWakers().Add([this, wake = std::move(AWake)] {
+            FWoken = true;
+            wake();
+        })) {}
     ~TWatchedEventWait() override {
         FRound.reset();
         LoopWakers().Remove(FWakeFd);
     }
 
     bool Check(TWatchSet& AWatch) override {
-        if (FArmed) {
-            // What the watch saw is what the poll would have returned.
-            FArmed = false;
-            FRound->PollFds(FFds);
-            for (std::size_t i = 0; i < FFds.size() && i < AWatch.Fds.size(); ++i) {
-                const std::uint8_t seen = AWatch.Fds[i].Seen;
-                FFds[i].revents = static_cast<short>(((seen & WatchFor::Read) != 0 ? POLLIN : 0) |
-                                                     ((seen & WatchFor::Write) != 0 ? POLLOUT : 0));
-            }
-            FRound->Returned(FFds);
-        }
+        // Cleared before the sources work: a wake-up meanwhile counts for the next check.
+        const bool woken = FWoken.exchange(false);
+        // A check that no watch and no wake-up called for (the next one after a delivery) finds
+        // the sources' requests as they were made.
+        const bool keep = !FArmed && !woken;
+        if (FArmed && FRound) FRound->Seen(AWatch);
+        FArmed = false;
         // The round of the last check goes on; it stays registered with its sources while a
         // set is delivered, which spares a round per event.
-        if (FRound && !FRound->Renew()) FRound.reset();
+        if (FRound && !FRound->Renew(keep)) FRound.reset();
         for (;;) {
             // One round registered at a time: the sources know their waiters by number.
             if (!FRound) FRound.emplace(FWakeFd, FEvents, FStorage);
-            if (FEvent->TryAcquire()) return true;
-            if (!FRound->Watch()) {
+            switch (FRound->AcquireOrWatch()) {
+            case TWaitRound::TWatchResult::Acquired:
+                return true;
+            case TWaitRound::TWatchResult::Stale:
                 FRound.reset();
                 continue;
+            case TWaitRound::TWatchResult::Watching:
+                break;
             }
-            // A signal may have come between the check and the registration.
-            if (FEvent->TryAcquire()) return true;
-            FRound->PollFds(FFds);
             AWatch.Fds.clear();
-            for (const pollfd& fd : FFds)
+            for (const pollfd& fd : FRound->SourceFds())
                 AWatch.Fds.push_back(
                     {fd.fd,
                      static_cast<std::uint8_t>(((fd.events & POLLIN) != 0 ? WatchFor::Read : 0) |
@@ -496,11 +562,12 @@ public:
 private:
     std::shared_ptr<TEvent> FEvent;
     std::vector<TEvent*> FEvents;
+    // Set by every wake-up: what the sources asked to poll may have changed since.
+    std::atomic<bool> FWoken{false};
     const int FWakeFd;
     TWaitRound::TStorage FStorage;
     std::optional<TWaitRound> FRound;
-    std::vector<pollfd> FFds; // kept for its storage
-    bool FArmed = false;      // the last check asked for a watch
+    bool FArmed = false; // the last check asked for a watch
 };
 
 } // namespace

@@ -18,6 +18,7 @@
 
 #include "platform/ComPlatform.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -77,6 +78,8 @@ public:
     // A pending operation of ASource completes through this event; one Unlink per Link.
     void Link(const std::shared_ptr<TPollSource>& ASource);
     void Unlink(const TPollSource* ASource);
+    // Unlink and Set in one: the operation of ASource that completes through this event is done.
+    void SetUnlinking(const TPollSource* ASource);
 
 private:
     friend class TWaitRound;
@@ -85,6 +88,7 @@ private:
     TEvent(bool AManualReset, bool AInitialState);
     void SetLocked();
     void ResetLocked();
+    void UnlinkLocked(const TPollSource* ASource);
 
     struct TLinkEntry {
         std::weak_ptr<TPollSource> Source;
@@ -94,7 +98,8 @@ private:
 
     std::mutex FLock;
     const bool FManualReset;
-    bool FSignalled;
+    // Changed under FLock; Set and Reset read it without, to skip what would change nothing.
+    std::atomic<bool> FSignalled;
     std::vector<TLinkEntry> FLinks;
     std::uint64_t FLinkGeneration = 0; // counts new links
     std::vector<int> FWaiters;         // their wake descriptors
