@@ -28,9 +28,11 @@ public:
     THandle Add(std::shared_ptr<TDevice> ADevice);
     THandle Add(std::shared_ptr<TEvent> AEvent);
     // The object behind AHandle, when it is a T (TDevice or TEvent); InvalidHandle when the
-    // handle is not open or names the other kind, as on Windows.
+    // handle is not open or names the other kind, as on Windows. AObject points to the calling
+    // thread's own reference, which holds the object until the thread's next lookup of a T: a
+    // call of the platform looks up at most one object of each kind and needs no copy.
     template <typename T>
-    TOsError Find(THandle AHandle, std::shared_ptr<T>& AObject) {
+    TOsError Lookup(THandle AHandle, const std::shared_ptr<T>*& AObject) {
         // Every call of the platform looks its handles up, several per event of a port: a
         // thread's last few lookups are taken again without the lock while no handle has been
         // closed since (handles are never reused, so an open one names the same object).
@@ -45,21 +47,33 @@ public:
         const std::uint64_t closes = FCloses.load(std::memory_order_acquire);
         for (const TCached& cached : cache) {
             if (cached.Table == FId && cached.Handle == AHandle && cached.Closes == closes) {
-                AObject = cached.Object;
+                AObject = &cached.Object;
                 return 0;
             }
         }
+        std::shared_ptr<T> found;
         {
             std::lock_guard lock(FLock);
             const auto entry = FHandles.find(AHandle);
             if (entry == FHandles.end()) return WinError::InvalidHandle;
             auto* object = std::get_if<std::shared_ptr<T>>(&entry->second);
             if (object == nullptr) return WinError::InvalidHandle;
-            AObject = *object;
+            found = *object;
         }
-        cache[next] = {FId, closes, AHandle, AObject};
+        // The entry replaced lets its object go here, outside the table's lock.
+        TCached& slot = cache[next];
         next = (next + 1) % cache.size();
+        slot = {FId, closes, AHandle, std::move(found)};
+        AObject = &slot.Object;
         return 0;
+    }
+    // The same with a reference of the caller's own.
+    template <typename T>
+    TOsError Find(THandle AHandle, std::shared_ptr<T>& AObject) {
+        const std::shared_ptr<T>* object = nullptr;
+        const TOsError error = Lookup(AHandle, object);
+        if (error == 0) AObject = *object;
+        return error;
     }
     // Removes the handle; a device is closed, an event lives on while operations or waits
     // still hold it.

@@ -61,15 +61,17 @@ TComPlatform& TComPlatform::Native() {
 template <typename... TParams, typename... TArgs>
 TOsError TPosixComPlatform::OnDevice(THandle AHandle, TOsError (TDevice::*AOperation)(TParams...),
                                      TArgs&&... AArgs) {
-    std::shared_ptr<TDevice> device;
-    if (const TOsError error = FHandles->Find(AHandle, device)) return error;
-    return ((*device).*AOperation)(std::forward<TArgs>(AArgs)...);
+    const std::shared_ptr<TDevice>* device = nullptr;
+    if (const TOsError error = FHandles->Lookup(AHandle, device)) return error;
+    return ((**device).*AOperation)(std::forward<TArgs>(AArgs)...);
 }
 
 TOsError TPosixComPlatform::RecordEvent(const TOverlapped* AOverlapped,
-                                        std::shared_ptr<TEvent>& AEvent) {
+                                        const std::shared_ptr<TEvent>*& AEvent) {
+    static const std::shared_ptr<TEvent> none;
+    AEvent = &none;
     if (AOverlapped == nullptr || AOverlapped->hEvent == 0) return 0;
-    return FHandles->Find(AOverlapped->hEvent, AEvent);
+    return FHandles->Lookup(AOverlapped->hEvent, AEvent);
 }
 
 TOsError TPosixComPlatform::CreateFileW(const std::string& APath, bool AOverlapped,
@@ -118,45 +120,46 @@ TOsError TPosixComPlatform::SetCommMask(THandle AHandle, std::uint32_t AMask) {
 
 TOsError TPosixComPlatform::WaitCommEvent(THandle AHandle, std::uint32_t* AEvtMask,
                                           TOverlapped* AOverlapped) {
-    std::shared_ptr<TEvent> event;
+    const std::shared_ptr<TEvent>* event = nullptr;
     if (const TOsError error = RecordEvent(AOverlapped, event)) return error;
-    return OnDevice(AHandle, &TDevice::WaitEvent, AEvtMask, AOverlapped, event);
+    return OnDevice(AHandle, &TDevice::WaitEvent, AEvtMask, AOverlapped, *event);
 }
 
 TOsError TPosixComPlatform::ReadFile(THandle AHandle, void* ABuffer, std::uint32_t ACount,
                                      std::uint32_t* ATransferred, TOverlapped* AOverlapped) {
-    std::shared_ptr<TEvent> event;
+    const std::shared_ptr<TEvent>* event = nullptr;
     if (const TOsError error = RecordEvent(AOverlapped, event)) return error;
-    return OnDevice(AHandle, &TDevice::Read, ABuffer, ACount, ATransferred, AOverlapped, event);
+    return OnDevice(AHandle, &TDevice::Read, ABuffer, ACount, ATransferred, AOverlapped, *event);
 }
 
 TOsError TPosixComPlatform::WriteFile(THandle AHandle, const void* ABuffer, std::uint32_t ACount,
                                       std::uint32_t* ATransferred, TOverlapped* AOverlapped) {
-    std::shared_ptr<TEvent> event;
+    const std::shared_ptr<TEvent>* event = nullptr;
     if (const TOsError error = RecordEvent(AOverlapped, event)) return error;
-    return OnDevice(AHandle, &TDevice::Write, ABuffer, ACount, ATransferred, AOverlapped, event);
+    return OnDevice(AHandle, &TDevice::Write, ABuffer, ACount, ATransferred, AOverlapped, *event);
 }
 
 TOsError TPosixComPlatform::GetOverlappedResult(THandle AHandle, TOverlapped* AOverlapped,
                                                 std::uint32_t& ATransferred, bool AWait) {
     ATransferred = 0;
     if (AOverlapped == nullptr) return EINVAL;
-    std::shared_ptr<TDevice> device;
-    if (const TOsError error = FHandles->Find(AHandle, device)) return error;
+    const std::shared_ptr<TDevice>* found = nullptr;
+    if (const TOsError error = FHandles->Lookup(AHandle, found)) return error;
+    TDevice& device = **found;
     bool pending = false;
-    TOsError result = device->Outcome(AOverlapped, ATransferred, pending);
+    TOsError result = device.Outcome(AOverlapped, ATransferred, pending);
     if (!pending || !AWait) return pending ? WinError::IoIncomplete : result;
-    std::shared_ptr<TEvent> event;
+    const std::shared_ptr<TEvent>* event = nullptr;
     if (const TOsError error = RecordEvent(AOverlapped, event)) return error;
-    if (event) {
+    if (*event) {
         std::uint32_t signalled = 0;
-        if (const TOsError error = WaitForEvents({event}, false, Wait::Infinite, signalled))
+        if (const TOsError error = WaitForEvents({*event}, false, Wait::Infinite, signalled))
             return error;
-    } else if (const TOsError error = device->AwaitRecord(AOverlapped)) {
+    } else if (const TOsError error = device.AwaitRecord(AOverlapped)) {
         return error;
     }
     // Someone else may have set the event: the operation can still run, as on Windows.
-    result = device->Outcome(AOverlapped, ATransferred, pending);
+    result = device.Outcome(AOverlapped, ATransferred, pending);
     return pending ? WinError::IoIncomplete : result;
 }
 

@@ -112,8 +112,9 @@ private:
     template <typename... TParams, typename... TArgs>
     TOsError OnDevice(THandle AHandle, TOsError (TDevice::*AOperation)(TParams...),
                       TArgs&&... AArgs);
-    // The event of an operation's record; none for a record without one.
-    TOsError RecordEvent(const TOverlapped* AOverlapped, std::shared_ptr<TEvent>& AEvent);
+    // The event of an operation's record (an empty reference for a record without one), as
+    // THandleTable::Lookup gives it.
+    TOsError RecordEvent(const TOverlapped* AOverlapped, const std::shared_ptr<TEvent>*& AEvent);
 
     std::unique_ptr<THandleTable> FHandles;
     std::unique_ptr<TRegistryKeys> FKeys;
