@@ -205,6 +205,9 @@ private:
     std::deque<POp> FWrites;
     POp FWaitOp;
     POp FSpareWaitOp; // a completed wait's record, for the next wait
+    // The event of the last wait that ended with events: still linked to this device, since the
+    // next wait mostly uses it again (unlinked when one uses another, and on Close).
+    std::shared_ptr<TEvent> FWaitLink;
     std::string FPriority;
     bool FXoffHeld = false;
     bool FKernelOutput = false;

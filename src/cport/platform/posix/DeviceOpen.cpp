@@ -155,6 +155,10 @@ void TDevice::Close() {
             Complete(*op, WinError::OperationAborted);
         }
         FPriority.clear();
+        if (FWaitLink) {
+            FWaitLink->Unlink(this);
+            FWaitLink.reset();
+        }
         Advertise();
         // The descriptor is closed only once no waiter polls it any more, so no thread ever
         // polls a closed or reused descriptor.

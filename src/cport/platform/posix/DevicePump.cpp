@@ -345,6 +345,10 @@ void TDevice::PostEvents(std::uint32_t AEvents) {
     POp op = std::move(FWaitOp);
     op->Events = events | FHistory;
     FHistory = 0;
+    if (op->Linked) {
+        FWaitLink = op->Event;
+        op->Linked = false;
+    }
     Complete(*op, 0);
     // Kept for the next wait unless a blocked caller still holds it (copies are made under
     // the lock, so a count of one is exact).

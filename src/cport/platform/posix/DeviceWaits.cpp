@@ -125,7 +125,7 @@ TOsError TDevice::Start(TOp& AOp, std::unique_lock<std::mutex>& ALock,
             std::atomic_ref(AOp.Overlapped->Internal)
                 .store(RecordPending, std::memory_order_release);
         }
-        if (AOp.Event) {
+        if (AOp.Event && !AOp.Linked) {
             AOp.Event->Link(shared_from_this());
             AOp.Linked = true;
         }
@@ -164,6 +164,12 @@ TOsError TDevice::WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
         Complete(*op, 0);
     } else {
         FWaitOp = op;
+        // The last wait's link serves this one when it is the same event.
+        if (FWaitLink && FWaitLink == AEvent)
+            op->Linked = true;
+        else if (FWaitLink)
+            FWaitLink->Unlink(this);
+        FWaitLink.reset();
     }
     return Start(*op, scope.Lock(), nullptr);
 }

@@ -52,6 +52,24 @@ TEST_F(TEventMaskTest, EventsBetweenWaitsCompleteTheNextWaitAtOnce) {
     EXPECT_EQ(Mask, EvMask::TxEmpty);
 }
 
+TEST_F(TEventMaskTest, OneEventServesTheWaitsOfEveryOpening) {
+    // A wait's event stays tied to its device until a wait uses another one or the device
+    // closes: a later opening, whose device may take the closed one's place in memory, must
+    // be waited on through the same event as well.
+    TOverlapped& record = Record();
+    for (int opening = 0; opening < 12; ++opening) {
+        if (opening > 0) {
+            ClosePort();
+            OpenConfigured();
+        }
+        ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
+        ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &record), WinError::IoPending);
+        ASSERT_TRUE(Pty.WriteAll("a"));
+        ASSERT_TRUE(Signalled(record.hEvent)) << "opening " << opening;
+        EXPECT_EQ(Mask, EvMask::RxChar);
+    }
+}
+
 TEST_F(TEventMaskTest, SetCommMaskEndsAPendingWaitWithAnEmptyMaskAndClearsTheHistory) {
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxFlag), 0u);
     TOverlapped& record = Record();
