@@ -98,8 +98,9 @@ void TDevice::Pump(TInput AInput, bool AWritable) {
     if (FClosed || FGone != 0) return;
     const TTime now = TClock::now();
     if (AInput != TInput::None) ReadInput(now, AInput == TInput::Ready);
-    if (FGone == 0 && AWritable) WriteOutput(now);
-    if (FGone == 0) Expire(now);
+    // Most calls find nothing to send and nothing due.
+    if (FGone == 0 && AWritable && (!FWrites.empty() || !FPriority.empty())) WriteOutput(now);
+    if (FGone == 0 && (!FReads.empty() || !FWrites.empty() || now >= FTxEmptyCheck)) Expire(now);
     CheckRx80();
 }
 

@@ -195,7 +195,8 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
     if (usable == 0 && FReads.empty() && FQueue.Count() >= ACount) {
         TOp op;
         fill(op);
-        Activate(op, TClock::now());
+        // It completes at once: no deadline to start, no time to take.
+        Activate(op, TTime{});
         CheckRx80();
         return Start(op, scope.Lock(), ATransferred);
     }
