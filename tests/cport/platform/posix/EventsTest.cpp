@@ -65,6 +65,37 @@ TEST_F(TEventsTest, AnotherThreadsSetEventEndsAnInfiniteWait) {
     setter.join();
 }
 
+TEST_F(TEventsTest, SignalsHandedBackAndForthAreNeverLost) {
+    // Setting a set event and resetting a reset one change nothing, and take no lock: every
+    // signal that two threads hand each other must still arrive, and what came before it too.
+    const THandle ping = NewEvent(false, false);
+    const THandle pong = NewEvent(true, false);
+    constexpr int Rounds = 2000;
+    int answered = 0;
+    std::thread peer([&] {
+        for (int i = 0; i < Rounds; ++i) {
+            std::uint32_t result = 0;
+            if (Platform.WaitForMultipleObjects(1, &ping, false, 5000, result) != 0 ||
+                result != Wait::Object0)
+                return;
+            Platform.ResetEvent(ping); // reset already by the wait
+            ++answered;
+            Platform.SetEvent(pong);
+        }
+    });
+    // A failed round leaves the loop; the peer then times out and ends.
+    [&] {
+        for (int i = 0; i < Rounds; ++i) {
+            ASSERT_EQ(Platform.ResetEvent(pong), 0u);
+            ASSERT_EQ(Platform.SetEvent(ping), 0u);
+            ASSERT_EQ(Wait({pong}, false, 5000), Wait::Object0) << "round " << i;
+            ASSERT_EQ(answered, i + 1);
+            ASSERT_EQ(Platform.SetEvent(pong), 0u); // set already
+        }
+    }();
+    peer.join();
+}
+
 TEST_F(TEventsTest, TimeoutIsNotShort) {
     const THandle event = NewEvent();
     const auto start = std::chrono::steady_clock::now();
