@@ -143,9 +143,11 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
             received = true;
             Feed(ANow);
             // A terminal hands over at most its line discipline's buffer (4 KiB, less a byte)
-            // per read: after a read near that size ask again while more is waiting, so that
-            // one event carries what has arrived, not one slice. A short read took all there was.
-            if (static_cast<std::size_t>(got) < std::min(length, TerminalReadSize / 2)) {
+            // per read: after a read near that size that no poll asked for, ask again while
+            // more is waiting, so that one event carries what has arrived, not one slice. A
+            // short read took all there was; after a poll's read the next poll tells (asking
+            // each time finds nothing far more often than more).
+            if (ready || static_cast<std::size_t>(got) < std::min(length, TerminalReadSize / 2)) {
                 FInputEmptyAt = ANow;
                 break;
             }
