@@ -211,6 +211,9 @@ private:
     std::string FPriority;
     bool FXoffHeld = false;
     bool FKernelOutput = false;
+    // A pseudo-terminal hands output straight to its other side: the kernel holds none back,
+    // and TIOCOUTQ always says 0.
+    bool FOutputHeld = true;
     // When the kernel's input was last found empty (see ReadInput).
     TTime FInputEmptyAt{};
     TTime FTxEmptyCheck = NoDeadline;

@@ -103,6 +103,7 @@ TOsError TDevice::Init(const std::string& ANode) {
         SetErrorReason(EBUSY, InUseReason(holder));
         return EBUSY;
     }
+    FOutputHeld = !IsPtySlave(st.st_rdev);
     if (::ioctl(FFd, TIOCEXCL) != 0) return Errno();
     // The flag lives in the terminal, not in our descriptor: Close clears it again.
     FExclusive = true;

@@ -213,7 +213,7 @@ void TDevice::WriteOutput(TTime ANow) {
             return;
         }
         wrote = true;
-        FKernelOutput = true;
+        FKernelOutput = FOutputHeld;
         const auto count = static_cast<std::size_t>(put);
         if (!FPriority.empty()) {
             FPriority.erase(0, count);

@@ -245,7 +245,7 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
         }
         if (put > 0) {
             op->Done = static_cast<std::uint32_t>(put);
-            FKernelOutput = true;
+            FKernelOutput = FOutputHeld;
         }
     }
     if (op->Done == op->Count) {

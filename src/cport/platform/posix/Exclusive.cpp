@@ -144,11 +144,14 @@ std::string PermissionReason(const std::string& ANode) {
     return std::string("Permission denied: add yourself to the ") + found->gr_name + " group";
 }
 
+bool IsPtySlave(dev_t ADevice) {
+    return major(ADevice) >= PtySlaveMajorFirst && major(ADevice) <= PtySlaveMajorLast;
+}
+
 bool FindDeviceHolder(dev_t ADevice, int AOwnFd, bool AIncludeSelf, TDeviceHolder& AHolder) {
-    const unsigned deviceMajor = major(ADevice);
     const long ptyIndex =
-        deviceMajor >= PtySlaveMajorFirst && deviceMajor <= PtySlaveMajorLast
-            ? static_cast<long>((deviceMajor - PtySlaveMajorFirst) * 256 + minor(ADevice))
+        IsPtySlave(ADevice)
+            ? static_cast<long>((major(ADevice) - PtySlaveMajorFirst) * 256 + minor(ADevice))
             : -1;
     const long self = ::getpid();
     DIR* proc = ::opendir("/proc");

@@ -28,6 +28,9 @@ std::string InUseReason(const TDeviceHolder& AHolder);
 // read and write it and the user is neither its owner nor in that group; else empty.
 std::string PermissionReason(const std::string& ANode);
 
+// Whether ADevice is the serial side of a pseudo-terminal.
+bool IsPtySlave(dev_t ADevice);
+
 // Finds a process, among those whose open files this one may read, that has the character
 // device ADevice open. This process counts only with AIncludeSelf, and then not through
 // AOwnFd. A process that also holds the master of the same pseudo-terminal is the device's
