@@ -211,8 +211,8 @@ private:
     std::string FPriority;
     bool FXoffHeld = false;
     bool FKernelOutput = false;
-    // A pseudo-terminal hands output straight to its other side: the kernel holds none back,
-    // and TIOCOUTQ always says 0.
+    // Whether the kernel may hold output back (TIOCOUTQ tells). A pseudo-terminal hands it
+    // straight to its other side and always says 0: it is not asked.
     bool FOutputHeld = true;
     // When the kernel's input was last found empty (see ReadInput).
     TTime FInputEmptyAt{};
