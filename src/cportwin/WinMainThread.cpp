@@ -7,15 +7,23 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 namespace cport {
 
 namespace {
 
 constexpr UINT ServeMessage = WM_APP + 1;
+// A wait watch is due: WParam is its number.
+constexpr UINT WatchMessage = WM_APP + 2;
 constexpr const wchar_t* ClassName = L"cportwin.MainThread";
 
 // Shared by the wake-up, which runs on any thread, and the window on the GUI thread: a wake-up
@@ -39,7 +47,142 @@ void Wake() {
     if (target.Window != nullptr) PostMessageW(target.Window, ServeMessage, 0, 0);
 }
 
+void PostWatch(std::uintptr_t ANumber) {
+    TWakeTarget& target = Target();
+    std::lock_guard lock(target.Lock);
+    if (target.Window != nullptr) PostMessageW(target.Window, WatchMessage, ANumber, 0);
+}
+
+void CALLBACK WatchDue(PVOID ANumber, BOOLEAN /*ATimedOut*/) {
+    PostWatch(reinterpret_cast<std::uintptr_t>(ANumber));
+}
+
+// The watch of a wait that the GUI thread completes itself. The system's wait threads watch the
+// handle and the deadline and post a message to the GUI thread's window, which every message
+// loop of that thread serves, a modal dialog's included; the handler of the port's events then
+// runs there, with no thread of the port's own that waits for it.
+class TWinWaitWatch final : public TWaitWatch {
+public:
+    explicit TWinWaitWatch(std::function<void()> AFired);
+    ~TWinWaitWatch() override;
+    TWinWaitWatch(const TWinWaitWatch&) = delete;
+    TWinWaitWatch& operator=(const TWinWaitWatch&) = delete;
+
+    void Watch(TWatchSet& AWatch) override;
+    void Poke() override {
+        FPoked = true;
+        PostWatch(FNumber);
+    }
+    // From the window procedure. A message that a wait or a poke of an earlier watch posted may
+    // fire the present one early: its owner checks and watches again.
+    void Due();
+
+private:
+    void Disarm();
+
+    std::function<void()> FFired;
+    std::uintptr_t FNumber = 0;
+    TWatchSet* FWatch = nullptr;
+    HANDLE FWait = nullptr;
+    HANDLE FTimer = nullptr;
+    std::atomic<bool> FPoked{false};
+};
+
+// The watches by number: a message that comes after its watch has gone finds none.
+struct TWatches {
+    std::mutex Lock;
+    std::vector<TWinWaitWatch*> Entries; // index + 1 is the number
+};
+
+TWatches& Watches() {
+    static TWatches watches;
+    return watches;
+}
+
+TWinWaitWatch::TWinWaitWatch(std::function<void()> AFired)
+    : FFired(std::move(AFired)) {
+    TWatches& watches = Watches();
+    std::lock_guard lock(watches.Lock);
+    const auto free = std::find(watches.Entries.begin(), watches.Entries.end(), nullptr);
+    if (free != watches.Entries.end()) {
+        *free = this;
+        FNumber = static_cast<std::uintptr_t>(free - watches.Entries.begin()) + 1;
+    } else {
+        watches.Entries.push_back(this);
+        FNumber = watches.Entries.size();
+    }
+}
+
+TWinWaitWatch::~TWinWaitWatch() {
+    Disarm();
+    TWatches& watches = Watches();
+    std::lock_guard lock(watches.Lock);
+    watches.Entries[FNumber - 1] = nullptr;
+}
+
+void TWinWaitWatch::Watch(TWatchSet& AWatch) {
+    Disarm();
+    FWatch = &AWatch;
+    if (FPoked) {
+        PostWatch(FNumber);
+        return;
+    }
+    DWORD timeout = INFINITE;
+    if (AWatch.Deadline != TWatchSet::TClock::time_point::max()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(AWatch.Deadline -
+                                                                       TWatchSet::TClock::now());
+        timeout = static_cast<DWORD>(std::clamp<std::int64_t>(left.count(), 0, INFINITE - 1));
+    }
+    const auto context = reinterpret_cast<PVOID>(FNumber);
+    constexpr ULONG once = WT_EXECUTEONLYONCE;
+    if (AWatch.Handle != 0 &&
+        !RegisterWaitForSingleObject(&FWait, reinterpret_cast<HANDLE>(AWatch.Handle), WatchDue,
+                                     context, timeout, once | WT_EXECUTEINWAITTHREAD)) {
+        // Not watchable (out of wait threads): looked at again every few milliseconds rather
+        // than never, or in a loop.
+        FWait = nullptr;
+        timeout = std::min<DWORD>(timeout, 10);
+    }
+    if (FWait == nullptr && timeout != INFINITE &&
+        !CreateTimerQueueTimer(&FTimer, nullptr, WatchDue, context, timeout, 0,
+                               once | WT_EXECUTEINTIMERTHREAD)) {
+        FTimer = nullptr;
+        PostWatch(FNumber);
+    }
+}
+
+void TWinWaitWatch::Due() {
+    if (FWatch == nullptr) return;
+    FWatch = nullptr;
+    FPoked = false;
+    Disarm();
+    // This object may be gone when the callback returns (a handler closed the port).
+    FFired();
+}
+
+void TWinWaitWatch::Disarm() {
+    // Both wait until a callback under way has posted: none comes afterwards.
+    if (FWait != nullptr) UnregisterWaitEx(FWait, INVALID_HANDLE_VALUE);
+    if (FTimer != nullptr) DeleteTimerQueueTimer(nullptr, FTimer, INVALID_HANDLE_VALUE);
+    FWait = nullptr;
+    FTimer = nullptr;
+}
+
+void ServeWatch(std::uintptr_t ANumber) {
+    TWinWaitWatch* watch = nullptr;
+    {
+        TWatches& watches = Watches();
+        std::lock_guard lock(watches.Lock);
+        if (ANumber >= 1 && ANumber <= watches.Entries.size()) watch = watches.Entries[ANumber - 1];
+    }
+    if (watch != nullptr) watch->Due();
+}
+
 LRESULT CALLBACK ServeProc(HWND AWindow, UINT AMsg, WPARAM AWParam, LPARAM ALParam) {
+    if (AMsg == WatchMessage) {
+        ServeWatch(AWParam);
+        return 0;
+    }
     if (AMsg != ServeMessage) return DefWindowProcW(AWindow, AMsg, AWParam, ALParam);
     // Cleared before serving: a call queued while the queue is served posts a new message
     // rather than waiting for one that has already run.
@@ -79,6 +222,9 @@ void InstallWinMainThread() {
     }
     target.Posted = false;
     TMainThread::SetWakeUp(Wake);
+    TMainThread::SetWaitWatcher([](std::function<void()> AFired) -> std::unique_ptr<TWaitWatch> {
+        return std::make_unique<TWinWaitWatch>(std::move(AFired));
+    });
     TMainThread::SetExceptionReport(WinExceptionReport);
     SetSetupDialog(RunSetupDialog);
     // Calls queued before the wake-up existed are served as soon as a message loop runs.
@@ -87,6 +233,7 @@ void InstallWinMainThread() {
 
 void UninstallWinMainThread() {
     TMainThread::SetWakeUp(nullptr);
+    TMainThread::SetWaitWatcher(nullptr);
     HWND window = nullptr;
     {
         std::lock_guard lock(Target().Lock);

@@ -13,7 +13,9 @@ namespace cport {
 // Call once, on the GUI thread. Makes that thread the component's GUI thread and lets a call
 // queued for it post a message to a hidden window whose procedure serves the queue: every
 // message loop dispatches it, the ones of dialogs and message boxes included, so thread sync
-// and window sync deliver events while they run. Installs WinExceptionReport as the
+// and window sync deliver events while they run. Ports opened on that thread with either sync
+// method then need no event thread: the system's wait threads watch their event waits and post
+// to the same window. Installs WinExceptionReport as the
 // application's exception report and RunSetupDialog as the ports' setup dialog. Calling it
 // again has no further effect. Raises std::system_error when the window cannot be made.
 void InstallWinMainThread();

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -113,6 +115,48 @@ TEST_F(WinMainThread, AnExceptionReportFromAnotherThreadIsHandedToTheGuiThread) 
     }).join();
     ASSERT_TRUE(PumpUntil(reported));
     EXPECT_EQ(reportedOn, std::this_thread::get_id());
+}
+
+// A port's wait watch fires on the GUI thread, from its message loop, when its handle is
+// signalled, its deadline passes or another thread pokes it; once gone it never fires.
+TEST_F(WinMainThread, AWaitWatchFiresOnTheGuiThreadForItsHandleItsDeadlineOrAPoke) {
+    std::atomic<bool> fired{false};
+    std::thread::id firedOn;
+    std::unique_ptr<TWaitWatch> watch = TMainThread::CreateWaitWatch([&] {
+        firedOn = std::this_thread::get_id();
+        fired = true;
+    });
+    ASSERT_TRUE(watch);
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TWatchSet set;
+    set.Handle = reinterpret_cast<THandle>(event);
+    watch->Watch(set);
+    std::thread([event] { SetEvent(event); }).join();
+    EXPECT_TRUE(PumpUntil(fired)) << "the handle";
+    EXPECT_EQ(firedOn, std::this_thread::get_id());
+
+    fired = false;
+    set.Handle = 0;
+    set.Deadline = TWatchSet::TClock::now() + std::chrono::milliseconds(20);
+    watch->Watch(set);
+    EXPECT_TRUE(PumpUntil(fired)) << "the deadline";
+
+    fired = false;
+    set.Deadline = TWatchSet::TClock::time_point::max();
+    watch->Watch(set);
+    std::thread([&] { watch->Poke(); }).join();
+    EXPECT_TRUE(PumpUntil(fired)) << "the poke";
+
+    fired = false;
+    set.Handle = reinterpret_cast<THandle>(event); // still set
+    watch->Watch(set);
+    watch.reset();
+    // Posted after whatever the watch's wait posted before it went.
+    std::atomic<bool> served{false};
+    TMainThread::Queue([&] { served = true; });
+    EXPECT_TRUE(PumpUntil(served));
+    EXPECT_FALSE(fired);
+    CloseHandle(event);
 }
 
 } // namespace

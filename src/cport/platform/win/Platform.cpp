@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -143,6 +145,26 @@ TDCB FromDcb(const DCB& ADcb) {
     dcb.EvtChar = ADcb.EvtChar;
     return dcb;
 }
+
+class TWinEventWait final : public TEventWait {
+public:
+    explicit TWinEventWait(THandle AEvent)
+        : FEvent(AEvent) {}
+
+    bool Check(TWatchSet& AWatch) override {
+        // A failed look (it cannot fail for a handle the port keeps open) is watched on: the
+        // watch of a handle that is not signalled stays quiet, where reporting the event set
+        // would make its owner look at the device again and again.
+        if (::WaitForSingleObject(H(FEvent), 0) == WAIT_OBJECT_0) return true;
+        AWatch.Fds.clear();
+        AWatch.Handle = FEvent;
+        AWatch.Deadline = TWatchSet::TClock::time_point::max();
+        return false;
+    }
+
+private:
+    const THandle FEvent;
+};
 
 class TWinComPlatform final : public TComPlatform {
 public:
@@ -340,6 +362,14 @@ public:
     }
 
     void Sleep(std::uint32_t AMilliseconds) override { ::Sleep(AMilliseconds); }
+
+    // The driver completes the operations by itself: a watch of the event is the whole wait,
+    // and nothing else ever needs the wake-up.
+    std::unique_ptr<TEventWait> WatchEvent(THandle AEvent,
+                                           std::function<void()> /*AWake*/) override {
+        if (Invalid(AEvent)) return nullptr;
+        return std::make_unique<TWinEventWait>(AEvent);
+    }
 
     TOsError SetCurrentThreadPriority(int APriority) override {
         return Result(::SetThreadPriority(::GetCurrentThread(), APriority));
