@@ -124,8 +124,18 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
     std::uint32_t markErrors = 0;
     bool received = false;
     for (bool ready = AReady;; ready = false) {
+        // A read waiting for bytes takes them straight into its buffer, as a Windows driver
+        // fills the pending request's: while it waits the queue is empty, and what arrives
+        // needs no second copy.
+        TOp* const direct = FQueue.Count() == 0 && !FReads.empty() ? FReads.front().get() : nullptr;
         std::size_t length = 0;
-        std::uint8_t* space = FQueue.FreeSpace(length);
+        std::uint8_t* space = nullptr;
+        if (direct != nullptr) {
+            space = direct->Dest + direct->Done;
+            length = direct->Count - direct->Done;
+        } else {
+            space = FQueue.FreeSpace(length);
+        }
         // A full queue stops reading: the kernel and the sender wait, nothing is lost.
         if (length == 0) break;
         if (!ready && !InputWaiting()) {
@@ -136,7 +146,10 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
         if (got > 0) {
             const TDecodeResult decoded =
                 FDecoder.Decode(space, static_cast<std::size_t>(got), space);
-            FQueue.Commit(decoded.Count);
+            if (direct != nullptr)
+                FillDirect(*direct, decoded.Count, ANow);
+            else
+                FQueue.Commit(decoded.Count);
             if (decoded.Count > 0) events |= EvMask::RxChar;
             events |= decoded.Events;
             markErrors |= decoded.Errors;
@@ -177,6 +190,17 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
     if ((errors & LineErrors) != 0) events |= EvMask::Err;
     if ((errors & CommError::Break) != 0) events |= EvMask::Break;
     PostEvents(events);
+}
+
+void TDevice::FillDirect(TOp& AOp, std::size_t ACount, TTime ANow) {
+    if (ACount == 0) return; // all of it discarded (NULs, breaks)
+    AOp.Done += static_cast<std::uint32_t>(ACount);
+    AOp.LastByte = ANow;
+    if (AOp.Done < AOp.Count && !AOp.Plan.ReturnOnFirstByte) return;
+    const POp done = FReads.front();
+    FReads.pop_front();
+    Complete(*done, 0);
+    ActivateNext(FReads, ANow);
 }
 
 void TDevice::Feed(TTime ANow) {

@@ -1,6 +1,9 @@
 #include "PortFixture.h"
 
+#include <algorithm>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace cport {
 namespace {
@@ -71,6 +74,30 @@ TEST_F(TQueueTest, AFullQueueHoldsTheSenderAndLosesNothing) {
     device.join();
     ASSERT_EQ(received.size(), data.size());
     EXPECT_TRUE(received == data);
+}
+
+// What arrives while a read waits goes into its buffer, decoded (NULs dropped), also beyond
+// the queue's size; the queue stays empty until the read has what it asked for.
+TEST_F(TQueueTest, APendingReadIsFilledPastTheQueuesSizeAndTheQueueOnlyAfterIt) {
+    OpenConfigured(true, TCommTimeouts{}, DcbFlag::Binary | DcbFlag::Null, 1024);
+    std::string expected = Pattern(200000);
+    std::replace(expected.begin(), expected.end(), '\0', 'n');
+    std::string sent;
+    for (std::size_t i = 0; i < expected.size(); i += 1000)
+        sent += expected.substr(i, 1000) + std::string(1, '\0');
+    std::vector<char> buffer(expected.size());
+    std::uint32_t count = 0;
+    TOverlapped& record = Record();
+    ASSERT_EQ(Platform.ReadFile(Port, buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                &count, &record),
+              WinError::IoPending);
+    std::thread device([&] { Pty.WriteAll(sent + "tail", 30s); });
+    ASSERT_TRUE(Signalled(record.hEvent, 30s));
+    device.join();
+    ASSERT_EQ(Platform.GetOverlappedResult(Port, &record, count, false), 0u);
+    EXPECT_EQ(count, expected.size());
+    EXPECT_TRUE(std::string(buffer.data(), count) == expected);
+    EXPECT_TRUE(AwaitInQueue(4)) << "what came after it is queued";
 }
 
 TEST_F(TQueueTest, NulBytesAreDiscardedWhenAsked) {
