@@ -157,8 +157,8 @@ private:
     void WriteOutput(TTime ANow);
     void Expire(TTime ANow);
     void Feed(TTime ANow);
-    // ACount bytes were read and decoded into the buffer of the read AOp, the first one.
-    void FillDirect(TOp& AOp, std::size_t ACount, TTime ANow);
+    // ACount more bytes are in the buffer of AOp, the first read; true when that completed it.
+    bool Filled(TOp& AOp, std::size_t ACount, TTime ANow);
     bool Activate(TOp& AOp, TTime ANow);
     void ActivateNext(std::deque<POp>& AQueue, TTime ANow);
     void Complete(TOp& AOp, TOsError AError);

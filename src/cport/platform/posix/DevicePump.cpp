@@ -147,7 +147,7 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
             const TDecodeResult decoded =
                 FDecoder.Decode(space, static_cast<std::size_t>(got), space);
             if (direct != nullptr)
-                FillDirect(*direct, decoded.Count, ANow);
+                Filled(*direct, decoded.Count, ANow);
             else
                 FQueue.Commit(decoded.Count);
             if (decoded.Count > 0) events |= EvMask::RxChar;
@@ -192,27 +192,22 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
     PostEvents(events);
 }
 
-void TDevice::FillDirect(TOp& AOp, std::size_t ACount, TTime ANow) {
-    if (ACount == 0) return; // all of it discarded (NULs, breaks)
+bool TDevice::Filled(TOp& AOp, std::size_t ACount, TTime ANow) {
+    if (ACount == 0) return false; // all of it discarded (NULs, breaks)
     AOp.Done += static_cast<std::uint32_t>(ACount);
     AOp.LastByte = ANow;
-    if (AOp.Done < AOp.Count && !AOp.Plan.ReturnOnFirstByte) return;
+    if (AOp.Done < AOp.Count && !AOp.Plan.ReturnOnFirstByte) return false;
     const POp done = FReads.front();
     FReads.pop_front();
     Complete(*done, 0);
     ActivateNext(FReads, ANow);
+    return true;
 }
 
 void TDevice::Feed(TTime ANow) {
     while (!FReads.empty() && FQueue.Count() > 0) {
         TOp& op = *FReads.front();
-        op.Done += static_cast<std::uint32_t>(FQueue.Take(op.Dest + op.Done, op.Count - op.Done));
-        op.LastByte = ANow;
-        if (op.Done < op.Count && !op.Plan.ReturnOnFirstByte) break;
-        const POp done = FReads.front();
-        FReads.pop_front();
-        Complete(*done, 0);
-        ActivateNext(FReads, ANow);
+        if (!Filled(op, FQueue.Take(op.Dest + op.Done, op.Count - op.Done), ANow)) break;
     }
 }
 
