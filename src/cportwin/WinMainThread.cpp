@@ -15,7 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
-#include <vector>
+#include <unordered_map>
 
 namespace cport {
 
@@ -40,17 +40,19 @@ TWakeTarget& Target() {
     return target;
 }
 
-void Wake() {
+void Post(UINT AMsg, WPARAM AWParam) {
     TWakeTarget& target = Target();
-    if (target.Posted.exchange(true)) return;
     std::lock_guard lock(target.Lock);
-    if (target.Window != nullptr) PostMessageW(target.Window, ServeMessage, 0, 0);
+    if (target.Window != nullptr) PostMessageW(target.Window, AMsg, AWParam, 0);
+}
+
+void Wake() {
+    if (Target().Posted.exchange(true)) return;
+    Post(ServeMessage, 0);
 }
 
 void PostWatch(std::uintptr_t ANumber) {
-    TWakeTarget& target = Target();
-    std::lock_guard lock(target.Lock);
-    if (target.Window != nullptr) PostMessageW(target.Window, WatchMessage, ANumber, 0);
+    Post(WatchMessage, ANumber);
 }
 
 void CALLBACK WatchDue(PVOID ANumber, BOOLEAN /*ATimedOut*/) {
@@ -73,8 +75,8 @@ public:
         FPoked = true;
         PostWatch(FNumber);
     }
-    // From the window procedure. A message that a wait or a poke of an earlier watch posted may
-    // fire the present one early: its owner checks and watches again.
+    // From the window procedure. A message that a wait or a poke posted before the last Watch
+    // may fire the present one early: its owner checks and watches again.
     void Due();
 
 private:
@@ -88,10 +90,12 @@ private:
     std::atomic<bool> FPoked{false};
 };
 
-// The watches by number: a message that comes after its watch has gone finds none.
+// The watches by number. Numbers are not reused, so a message that comes after its watch has
+// gone finds none.
 struct TWatches {
     std::mutex Lock;
-    std::vector<TWinWaitWatch*> Entries; // index + 1 is the number
+    std::unordered_map<std::uintptr_t, TWinWaitWatch*> Entries;
+    std::uintptr_t Last = 0;
 };
 
 TWatches& Watches() {
@@ -103,21 +107,15 @@ TWinWaitWatch::TWinWaitWatch(std::function<void()> AFired)
     : FFired(std::move(AFired)) {
     TWatches& watches = Watches();
     std::lock_guard lock(watches.Lock);
-    const auto free = std::find(watches.Entries.begin(), watches.Entries.end(), nullptr);
-    if (free != watches.Entries.end()) {
-        *free = this;
-        FNumber = static_cast<std::uintptr_t>(free - watches.Entries.begin()) + 1;
-    } else {
-        watches.Entries.push_back(this);
-        FNumber = watches.Entries.size();
-    }
+    FNumber = ++watches.Last;
+    watches.Entries.emplace(FNumber, this);
 }
 
 TWinWaitWatch::~TWinWaitWatch() {
     Disarm();
     TWatches& watches = Watches();
     std::lock_guard lock(watches.Lock);
-    watches.Entries[FNumber - 1] = nullptr;
+    watches.Entries.erase(FNumber);
 }
 
 void TWinWaitWatch::Watch(TWatchSet& AWatch) {
@@ -173,7 +171,8 @@ void ServeWatch(std::uintptr_t ANumber) {
     {
         TWatches& watches = Watches();
         std::lock_guard lock(watches.Lock);
-        if (ANumber >= 1 && ANumber <= watches.Entries.size()) watch = watches.Entries[ANumber - 1];
+        const auto found = watches.Entries.find(ANumber);
+        if (found != watches.Entries.end()) watch = found->second;
     }
     if (watch != nullptr) watch->Due();
 }

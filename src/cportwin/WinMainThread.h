@@ -15,9 +15,9 @@ namespace cport {
 // message loop dispatches it, the ones of dialogs and message boxes included, so thread sync
 // and window sync deliver events while they run. Ports opened on that thread with either sync
 // method then need no event thread: the system's wait threads watch their event waits and post
-// to the same window. Installs WinExceptionReport as the
-// application's exception report and RunSetupDialog as the ports' setup dialog. Calling it
-// again has no further effect. Raises std::system_error when the window cannot be made.
+// to the same window. Installs WinExceptionReport as the application's exception report and
+// RunSetupDialog as the ports' setup dialog. Calling it again has no further effect. Raises
+// std::system_error when the window cannot be made.
 void InstallWinMainThread();
 // Undoes InstallWinMainThread (for tests): the wake-up and the hidden window go; queued calls
 // wait until someone serves the queue.
