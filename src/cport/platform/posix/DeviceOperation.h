@@ -4,6 +4,7 @@
 
 #include "Device.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,16 @@ inline constexpr std::uint32_t MinQueueCapacity = 64u << 10;
 
 inline TOsError Errno() {
     return static_cast<TOsError>(errno);
+}
+
+// A running operation's record holds STATUS_PENDING, as on Windows.
+inline constexpr std::uintptr_t RecordPending = 0x103;
+
+// Written under the device's lock, read without it (TDevice::Finished): the status goes last,
+// so that a reader that sees it done sees the count too.
+inline void StoreRecord(TOverlapped& ARecord, std::uintptr_t AStatus, std::uint32_t ACount) {
+    std::atomic_ref(ARecord.InternalHigh).store(ACount, std::memory_order_relaxed);
+    std::atomic_ref(ARecord.Internal).store(AStatus, std::memory_order_release);
 }
 
 // --- Operations -----------------------------------------------------------------------------

@@ -308,11 +308,8 @@ void TDevice::Complete(TOp& AOp, TOsError AError) {
     AOp.Result = AError;
     if (AOp.Kind == TOp::TKind::WaitEvent && AOp.EvtMask != nullptr && AError == 0)
         *AOp.EvtMask = AOp.Events;
-    if (AOp.Overlapped != nullptr) {
-        std::atomic_ref(AOp.Overlapped->InternalHigh).store(AOp.Done, std::memory_order_relaxed);
-        std::atomic_ref(AOp.Overlapped->Internal)
-            .store(static_cast<std::uintptr_t>(AError), std::memory_order_release);
-    }
+    if (AOp.Overlapped != nullptr)
+        StoreRecord(*AOp.Overlapped, static_cast<std::uintptr_t>(AError), AOp.Done);
     if (AOp.Event) {
         if (AOp.Linked)
             AOp.Event->SetUnlinking(this);

@@ -9,13 +9,6 @@
 
 namespace cport {
 
-namespace {
-
-// A running operation's record holds STATUS_PENDING, as on Windows.
-constexpr std::uintptr_t RecordPending = 0x103;
-
-} // namespace
-
 // --- Waiters --------------------------------------------------------------------------------
 
 TPollRequest TDevice::Request() const {
@@ -120,11 +113,7 @@ TOsError TDevice::Block(TOp& AOp, std::unique_lock<std::mutex>& ALock) {
 TOsError TDevice::Start(TOp& AOp, std::unique_lock<std::mutex>& ALock,
                         std::uint32_t* ATransferred) {
     if (!AOp.Completed) {
-        if (AOp.Overlapped != nullptr) {
-            std::atomic_ref(AOp.Overlapped->InternalHigh).store(0, std::memory_order_relaxed);
-            std::atomic_ref(AOp.Overlapped->Internal)
-                .store(RecordPending, std::memory_order_release);
-        }
+        if (AOp.Overlapped != nullptr) StoreRecord(*AOp.Overlapped, RecordPending, 0);
         if (AOp.Event && !AOp.Linked) {
             AOp.Event->Link(shared_from_this());
             AOp.Linked = true;
@@ -180,25 +169,18 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
     if (ATransferred != nullptr) *ATransferred = 0;
     if ((FOverlapped && AOverlapped == nullptr) || (ABuffer == nullptr && ACount > 0))
         return EINVAL;
-    const auto fill = [&](TOp& AOp) {
-        AOp.Kind = TOp::TKind::Read;
-        AOp.Overlapped = AOverlapped;
-        AOp.Event = AEvent;
-        AOp.Dest = static_cast<std::uint8_t*>(ABuffer);
-        AOp.Count = ACount;
-        AOp.Plan = PlanRead(FTimeouts, ACount);
-    };
-    // A read that the queue satisfies completes now, whatever its timeouts: it needs no
-    // record that outlives the call (the common read of what OnRxChar was told), and its
+    // A read that the queue satisfies completes now, whatever its timeouts (the common read
+    // of what OnRxChar was told): it needs no operation, no deadline and no clock, and its
     // event, set at the end, needs no reset first.
     const TOsError usable = Usable();
     if (usable == 0 && FReads.empty() && FQueue.Count() >= ACount) {
-        TOp op;
-        fill(op);
-        // It completes at once: no deadline to start, no time to take.
-        Activate(op, TTime{});
+        const auto done =
+            static_cast<std::uint32_t>(FQueue.Take(static_cast<std::uint8_t*>(ABuffer), ACount));
         CheckRx80();
-        return Start(op, scope.Lock(), ATransferred);
+        if (AOverlapped != nullptr) StoreRecord(*AOverlapped, 0, done);
+        if (AEvent) AEvent->Set();
+        if (ATransferred != nullptr) *ATransferred = done;
+        return 0;
     }
     if (AEvent) AEvent->Reset();
     if (usable != 0) return usable;
@@ -206,7 +188,12 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
     if (!FReads.empty() || FQueue.Count() < ACount) Pump();
     if (FGone != 0) return FGone;
     const POp op = std::make_shared<TOp>();
-    fill(*op);
+    op->Kind = TOp::TKind::Read;
+    op->Overlapped = AOverlapped;
+    op->Event = AEvent;
+    op->Dest = static_cast<std::uint8_t*>(ABuffer);
+    op->Count = ACount;
+    op->Plan = PlanRead(FTimeouts, ACount);
     FReads.push_back(op);
     if (FReads.size() == 1 && Activate(*op, TClock::now())) FReads.pop_front();
     CheckRx80();

@@ -86,6 +86,22 @@ TEST_F(TOverlappedTest, ReadsCompleteInTheOrderTheyWereStarted) {
     EXPECT_EQ(std::string(other, 2), "45");
 }
 
+TEST_F(TOverlappedTest, AReadTheQueueSatisfiesCompletesAtOnceOverTheRecordsLastOutcome) {
+    TOverlapped& record = Record();
+    StartPendingRead(record, Buffer, 2);
+    ASSERT_TRUE(Pty.WriteAll("12abcdef"));
+    ASSERT_TRUE(Signalled(record.hEvent));
+    ASSERT_TRUE(AwaitInQueue(6));
+    ASSERT_EQ(Platform.ResetEvent(record.hEvent), 0u);
+    EXPECT_EQ(Platform.ReadFile(Port, Buffer, 4, &Count, &record), 0u);
+    EXPECT_EQ(Count, 4u);
+    EXPECT_TRUE(Signalled(record.hEvent, 0ms));
+    EXPECT_EQ(Outcome(record, Count), 0u);
+    EXPECT_EQ(Count, 4u);
+    EXPECT_EQ(std::string(Buffer, 4), "abcd");
+    EXPECT_EQ(InQueue(), 2u);
+}
+
 TEST_F(TOverlappedTest, ZeroByteTransfersCompleteAtOnce) {
     TOverlapped& record = Record();
     Count = 5;
