@@ -105,8 +105,10 @@ public:
             else
                 delete AObject;
         };
-        for (const TNotifier& notifier : FNotifiers)
+        for (const TNotifier& notifier : FNotifiers) {
+            notifier.Notifier->Owner = nullptr;
             remove(notifier.Notifier);
+        }
         remove(FTimer);
     }
     TQtWaitWatch(const TQtWaitWatch&) = delete;
@@ -147,22 +149,46 @@ public:
     }
 
 private:
+    // Calls its watch straight from its event: the activated signals, which nobody else
+    // listens to, would cost two signal emissions per delivery.
+    class TFdNotifier final : public QSocketNotifier {
+    public:
+        TFdNotifier(TQtWaitWatch* AOwner, int AFd, std::uint8_t AKind)
+            : QSocketNotifier(AFd, AKind == WatchFor::Read ? Read : Write,
+                              QCoreApplication::instance())
+            , Owner(AOwner)
+            , FFd(AFd)
+            , FKind(AKind) {}
+
+        // Cleared when the watch goes; the notifier may outlive it a little (deleteLater).
+        std::atomic<TQtWaitWatch*> Owner;
+
+    protected:
+        bool event(QEvent* AEvent) override {
+            if (AEvent->type() != QEvent::SockAct && AEvent->type() != QEvent::SockClose)
+                return QSocketNotifier::event(AEvent);
+            if (TQtWaitWatch* owner = Owner.load(std::memory_order_acquire))
+                owner->Fire(FFd, FKind);
+            return true;
+        }
+
+    private:
+        const int FFd;
+        const std::uint8_t FKind;
+    };
+
     struct TNotifier {
         int Fd;
         std::uint8_t Kind;
-        QSocketNotifier* Notifier;
+        TFdNotifier* Notifier;
         bool Wanted;
     };
 
     TNotifier& Find(int AFd, std::uint8_t AKind) {
         for (TNotifier& notifier : FNotifiers)
             if (notifier.Fd == AFd && notifier.Kind == AKind) return notifier;
-        auto* notifier = new QSocketNotifier(
-            AFd, AKind == WatchFor::Read ? QSocketNotifier::Read : QSocketNotifier::Write,
-            QCoreApplication::instance());
+        auto* notifier = new TFdNotifier(this, AFd, AKind);
         notifier->setEnabled(false);
-        QObject::connect(notifier, &QSocketNotifier::activated, &FContext,
-                         [this, AFd, AKind] { Fire(AFd, AKind); });
         FNotifiers.push_back({AFd, AKind, notifier, false});
         return FNotifiers.back();
     }
@@ -196,8 +222,8 @@ private:
     static inline int Firing = 0;
 
     std::function<void()> FFired;
-    // The receiver of the notifiers' and the timer's signals: they outlive this object a
-    // little (deleteLater), its connections do not.
+    // The receiver of the timer's signal and of pokes: the timer outlives this object a
+    // little (deleteLater), its connection does not.
     QObject FContext;
     QTimer* FTimer;
     std::vector<TNotifier> FNotifiers;
