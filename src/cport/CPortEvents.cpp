@@ -300,12 +300,15 @@ bool TComThread::SendEventCodes() {
 
 bool TComThread::RunEvents() {
     TCustomComPort* const port = FComPort;
-    const TComEvents events = FEvents;
+    TComEvents left = FEvents;
     const bool onGuiThread = TMainThread::IsCurrent();
     TDelivery delivery{this, false, CurrentDelivery};
     CurrentDelivery = &delivery;
     for (const TComEvent event : DeliveryOrder) {
-        if (!events.Contains(event)) continue;
+        // Most sets hold one or two events, the received characters' early in the order.
+        if (left.Empty()) break;
+        if (!left.Contains(event)) continue;
+        left.Exclude(event);
         // A failing handler must not end event delivery: the logger would stop logging
         // without a word. It is reported, and the remaining events of the set still run.
         try {
@@ -537,6 +540,7 @@ void TCustomComPort::NotifyRx80Full() {
 // --- Links --------------------------------------------------------------------------------------
 
 void TCustomComPort::NotifyLinksSignal(TLinkNotice ANotice, bool AOnOff) {
+    if (FLinks.empty()) return;
     const TComSignalEvent& (TComLink::*handler)() const = nullptr;
     switch (ANotice) {
     case lnConn:
