@@ -148,10 +148,12 @@ void TEvent::Set() {
     SetLocked();
 }
 
+// Only a set needs the lock, for the waiters it wakes. No event becomes signalled without it,
+// so a wait for all events that finds each signalled under their locks found them so at one
+// moment, as on Windows, however the resets fall.
 void TEvent::Reset() {
-    if (!FSignalled.load(std::memory_order_acquire)) return;
-    std::lock_guard lock(FLock);
-    ResetLocked();
+    if (FSignalled.load(std::memory_order_relaxed))
+        FSignalled.store(false, std::memory_order_seq_cst);
 }
 
 bool TEvent::TryAcquire() {
