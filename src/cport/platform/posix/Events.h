@@ -98,7 +98,8 @@ private:
 
     std::mutex FLock;
     const bool FManualReset;
-    // Changed under FLock; Set and Reset read it without, to skip what would change nothing.
+    // Made true only under FLock (Set reads it without, to skip what would change nothing);
+    // Reset makes it false without.
     std::atomic<bool> FSignalled;
     std::vector<TLinkEntry> FLinks;
     std::uint64_t FLinkGeneration = 0; // counts new links
