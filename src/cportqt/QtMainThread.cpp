@@ -95,8 +95,9 @@ public:
     }
     ~TQtWaitWatch() override {
         Disarm();
-        // Inside a callback the one that fired may be the sender whose signal is being
-        // delivered now, and another thread must leave them to theirs: deleted later then.
+        // Inside a callback the one that fired may be handling its event (a notifier) or
+        // emitting its signal (the timer) now, and another thread must leave them to theirs:
+        // deleted later then.
         // Otherwise at once, since a later deletion asked for outside any event loop waits for
         // one at that level, and until then every turn of the loops within looks at it again.
         const auto remove = [](QObject* AObject) {
