@@ -18,6 +18,7 @@
 #include "Events.h"
 #include "Exclusive.h"
 #include "InputDecoder.h"
+#include "Lock.h"
 #include "Timeouts.h"
 #include "platform/ComPlatform.h"
 
@@ -177,14 +178,14 @@ private:
     void Register(int AWaiterFd, const TPollRequest& ARequest);
     void Unregister(int AWaiterFd);
     void Advertise();
-    TOsError Start(TOp& AOp, std::unique_lock<std::mutex>& ALock, std::uint32_t* ATransferred);
-    TOsError Block(TOp& AOp, std::unique_lock<std::mutex>& ALock);
+    TOsError Start(TOp& AOp, std::unique_lock<TLock>& ALock, std::uint32_t* ATransferred);
+    TOsError Block(TOp& AOp, std::unique_lock<TLock>& ALock);
     TOsError SetModemLine(int ALine, bool AOn);
     bool WatchModemLines();
     void StartWatcher();
 
-    std::mutex FLock;
-    std::condition_variable FUnpolled;
+    TLock FLock;
+    std::condition_variable_any FUnpolled;
     int FFd;
     const bool FOverlapped;
     bool FExclusive = false; // TIOCEXCL is set

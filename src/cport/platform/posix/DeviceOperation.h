@@ -72,11 +72,11 @@ public:
     TScope(const TScope&) = delete;
     TScope& operator=(const TScope&) = delete;
 
-    std::unique_lock<std::mutex>& Lock() { return FLock; }
+    std::unique_lock<TLock>& Lock() { return FLock; }
 
 private:
     TDevice& FDevice;
-    std::unique_lock<std::mutex> FLock;
+    std::unique_lock<TLock> FLock;
 };
 
 } // namespace cport

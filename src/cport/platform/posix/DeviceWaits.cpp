@@ -79,7 +79,7 @@ void TDevice::EndWait(int AWaiterFd) {
 }
 
 // Waits in the calling thread until AOp has completed; the lock is released while polling.
-TOsError TDevice::Block(TOp& AOp, std::unique_lock<std::mutex>& ALock) {
+TOsError TDevice::Block(TOp& AOp, std::unique_lock<TLock>& ALock) {
     int wake = -1;
     if (const TOsError error = ThreadWakeFd(wake)) return error;
     AOp.WaiterFd = wake;
@@ -110,7 +110,7 @@ TOsError TDevice::Block(TOp& AOp, std::unique_lock<std::mutex>& ALock) {
 
 // Either the operation completed at once (its record and event are done), or it runs on:
 // pending on an overlapped device, waited for here on the other kind.
-TOsError TDevice::Start(TOp& AOp, std::unique_lock<std::mutex>& ALock,
+TOsError TDevice::Start(TOp& AOp, std::unique_lock<TLock>& ALock,
                         std::uint32_t* ATransferred) {
     if (!AOp.Completed) {
         if (AOp.Overlapped != nullptr) StoreRecord(*AOp.Overlapped, RecordPending, 0);

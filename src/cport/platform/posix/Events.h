@@ -16,6 +16,7 @@
 // which then need not poll a descriptor more.
 #pragma once
 
+#include "Lock.h"
 #include "platform/ComPlatform.h"
 
 #include <atomic>
@@ -96,7 +97,7 @@ private:
         unsigned Count = 0;
     };
 
-    std::mutex FLock;
+    TLock FLock;
     const bool FManualReset;
     // Made true only under FLock (Set reads it without, to skip what would change nothing);
     // Reset makes it false without.
