@@ -1,7 +1,10 @@
 #include "PortFixture.h"
 
+#include "platform/posix/Lock.h"
+
 #include <cerrno>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include <linux/capability.h>
@@ -94,6 +97,30 @@ TEST_F(TEventsTest, SignalsHandedBackAndForthAreNeverLost) {
         }
     }();
     peer.join();
+}
+
+TEST(TLockTest, ContendedHoldersExcludeEachOtherAndSleepersAreWoken) {
+    // Held across a yield, so that the others find it taken and sleep on it: a lost wake-up
+    // hangs the test (ctest's timeout ends it), a broken exclusion loses increments.
+    TLock lock;
+    long counter = 0;
+    constexpr int Threads = 4, Rounds = 20000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < Rounds; ++i) {
+                std::lock_guard guard(lock);
+                const long seen = counter;
+                if (i % 64 == 0) std::this_thread::yield();
+                counter = seen + 1;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(counter, long{Threads} * Rounds);
+    ASSERT_TRUE(lock.try_lock());
+    EXPECT_FALSE(lock.try_lock());
+    lock.unlock();
 }
 
 TEST_F(TEventsTest, TimeoutIsNotShort) {
