@@ -178,6 +178,8 @@ private:
     void Register(int AWaiterFd, const TPollRequest& ARequest);
     void Unregister(int AWaiterFd);
     void Advertise();
+    // Whether AWaiter's poll misses what ANow asks for.
+    static bool Outdated(const TWaiter& AWaiter, const TPollRequest& ANow);
     TOsError Start(TOp& AOp, std::unique_lock<TLock>& ALock, std::uint32_t* ATransferred);
     TOsError Block(TOp& AOp, std::unique_lock<TLock>& ALock);
     TOsError SetModemLine(int ALine, bool AOn);
@@ -220,6 +222,10 @@ private:
     // When the kernel's input was last found empty (see ReadInput).
     TTime FInputEmptyAt{};
     TTime FTxEmptyCheck = NoDeadline;
+    // Set by every change that can add to what a waiter must poll for (room in the queue,
+    // output to send, a nearer deadline, an end of the device); Advertise looks at the waiters
+    // only then. Most operations of a delivered event change none of that.
+    bool FRequestGrew = false;
     std::uint32_t FTxEmptyLast = 0;
     TTime::duration FTxEmptyBackoff{};
 

@@ -25,6 +25,7 @@ TOsError TDevice::SetupComm(std::uint32_t AInQueue, std::uint32_t AOutQueue) {
     if (const TOsError error = Usable()) return error;
     if (AInQueue == 0 || AInQueue > MaxQueueSize || AOutQueue > MaxQueueSize) return EINVAL;
     FQueue.Resize(std::max(AInQueue, MinQueueCapacity));
+    FRequestGrew = true;
     // The 80 % mark belongs to the size the program asked for.
     FRx80Threshold = (std::size_t{AInQueue} * 4 + 4) / 5;
     CheckRx80();
@@ -193,6 +194,7 @@ TOsError TDevice::Purge(std::uint32_t AFlags) {
     if ((AFlags & Purge::RxClear) != 0) {
         if (::tcflush(FFd, TCIFLUSH) != 0) return Errno();
         FQueue.Clear();
+        FRequestGrew = true;
         FDecoder.Reset();
         CheckRx80();
     }
@@ -261,6 +263,7 @@ TOsError TDevice::TransmitChar(char AChar) {
     // One priority byte at a time, as on Windows.
     if (!FPriority.empty()) return EBUSY;
     FPriority.push_back(AChar);
+    FRequestGrew = true;
     WriteOutput(TClock::now());
     return FGone;
 }

@@ -149,6 +149,7 @@ void TDevice::Close() {
         std::unique_lock lock(FLock);
         if (FClosed) return;
         FClosed = true;
+        FRequestGrew = true;
         CompleteAll(FReads, WinError::OperationAborted);
         CompleteAll(FWrites, WinError::OperationAborted);
         if (FWaitOp) {

@@ -194,6 +194,8 @@ void TDevice::ReadInput(TTime ANow, bool AReady) {
 
 bool TDevice::Filled(TOp& AOp, std::size_t ACount, TTime ANow) {
     if (ACount == 0) return false; // all of it discarded (NULs, breaks)
+    // The interval's deadline, and room in the queue when the bytes came from it.
+    FRequestGrew = true;
     AOp.Done += static_cast<std::uint32_t>(ACount);
     AOp.LastByte = ANow;
     if (AOp.Done < AOp.Count && !AOp.Plan.ReturnOnFirstByte) return false;
@@ -277,6 +279,8 @@ void TDevice::Expire(TTime ANow) {
 
 bool TDevice::Activate(TOp& AOp, TTime ANow) {
     AOp.Active = true;
+    // A deadline, and room in the queue for a read.
+    FRequestGrew = true;
     if (AOp.Kind == TOp::TKind::Write) {
         if (AOp.WriteLimitMs) AOp.Deadline = After(ANow, *AOp.WriteLimitMs);
         return false;
@@ -344,6 +348,7 @@ void TDevice::Withdraw(TOp& AOp, TOsError AError) {
 
 void TDevice::HangUp(TOsError AError) {
     FGone = AError;
+    FRequestGrew = true;
     CompleteAll(FReads, AError);
     CompleteAll(FWrites, AError);
     if (FWaitOp) {
@@ -417,6 +422,7 @@ void TDevice::OutputDrained(TTime ANow) {
     FTxEmptyLast = left;
     FTxEmptyBackoff = LineTime(left);
     FTxEmptyCheck = ANow + FTxEmptyBackoff;
+    FRequestGrew = true;
 }
 
 void TDevice::CheckTxEmpty(TTime ANow) {
@@ -434,6 +440,7 @@ void TDevice::CheckTxEmpty(TTime ANow) {
         FTxEmptyBackoff = LineTime(left);
     FTxEmptyLast = left;
     FTxEmptyCheck = ANow + FTxEmptyBackoff;
+    FRequestGrew = true;
 }
 
 std::uint32_t TDevice::PollCounters() {

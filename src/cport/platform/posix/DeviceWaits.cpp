@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
@@ -51,15 +53,23 @@ void TDevice::Unregister(int AWaiterFd) {
     FWaiters.erase(waiter);
 }
 
+bool TDevice::Outdated(const TWaiter& AWaiter, const TPollRequest& ANow) {
+    if (AWaiter.Woken) return false;
+    return ANow.Fd < 0 ? AWaiter.Polls
+                       : (ANow.Events & ~AWaiter.Events) != 0 || ANow.Deadline < AWaiter.Deadline;
+}
+
 void TDevice::Advertise() {
-    if (FWaiters.empty()) return;
+    if (!std::exchange(FRequestGrew, false) || FWaiters.empty()) {
+        // A change that grows a request and sets no mark would leave a waiter asleep.
+        assert(std::none_of(
+            FWaiters.begin(), FWaiters.end(),
+            [now = Request()](const TWaiter& AWaiter) { return Outdated(AWaiter, now); }));
+        return;
+    }
     const TPollRequest now = Request();
     for (TWaiter& waiter : FWaiters) {
-        if (waiter.Woken) continue;
-        const bool changed =
-            now.Fd < 0 ? waiter.Polls
-                       : (now.Events & ~waiter.Events) != 0 || now.Deadline < waiter.Deadline;
-        if (!changed) continue;
+        if (!Outdated(waiter, now)) continue;
         WakeFd(waiter.Fd);
         waiter.Woken = true;
     }
@@ -110,8 +120,7 @@ TOsError TDevice::Block(TOp& AOp, std::unique_lock<TLock>& ALock) {
 
 // Either the operation completed at once (its record and event are done), or it runs on:
 // pending on an overlapped device, waited for here on the other kind.
-TOsError TDevice::Start(TOp& AOp, std::unique_lock<TLock>& ALock,
-                        std::uint32_t* ATransferred) {
+TOsError TDevice::Start(TOp& AOp, std::unique_lock<TLock>& ALock, std::uint32_t* ATransferred) {
     if (!AOp.Completed) {
         if (AOp.Overlapped != nullptr) StoreRecord(*AOp.Overlapped, RecordPending, 0);
         if (AOp.Event && !AOp.Linked) {
@@ -174,6 +183,7 @@ TOsError TDevice::Read(void* ABuffer, std::uint32_t ACount, std::uint32_t* ATran
     // event, set at the end, needs no reset first.
     const TOsError usable = Usable();
     if (usable == 0 && FReads.empty() && FQueue.Count() >= ACount) {
+        if (FQueue.Room() == 0) FRequestGrew = true;
         const auto done =
             static_cast<std::uint32_t>(FQueue.Take(static_cast<std::uint8_t*>(ABuffer), ACount));
         CheckRx80();
@@ -240,6 +250,7 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
         if (ACount > 0) OutputDrained(now);
     } else {
         FWrites.push_back(op);
+        FRequestGrew = true;
         if (FWrites.size() == 1) Activate(*op, now);
     }
     return Start(*op, scope.Lock(), ATransferred);

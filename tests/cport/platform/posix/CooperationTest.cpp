@@ -1,5 +1,8 @@
 #include "PortFixture.h"
 
+#include "platform/posix/DeviceOperation.h"
+
+#include <atomic>
 #include <thread>
 
 #include <unistd.h>
@@ -86,6 +89,35 @@ TEST_F(TCooperationTest, AnOperationStartedOnAnAwaitedEventIsDrivenByItsWaiter) 
     waiter.join();
     EXPECT_EQ(result, Wait::Object0);
     EXPECT_EQ(std::string(buffer, 3), "xyz");
+}
+
+TEST_F(TCooperationTest, AWaiterAsleepTakesUpTheDeadlineOfAReadStartedAfterIt) {
+    // The waiter polls the device for its event wait; the later read's timeout can end the
+    // read only if the waiter is woken to poll until the new deadline.
+    OpenConfigured(true, {0, 0, 100, 0, 0});
+    ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
+    TOverlapped& wait = Record();
+    ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
+    std::atomic<pid_t> tid{0};
+    std::uint32_t result = 0;
+    std::thread waiter([&] {
+        tid = ::gettid();
+        EXPECT_EQ(Platform.WaitForSingleObject(wait.hEvent, 10000, result), 0u);
+    });
+    EXPECT_TRUE(Started(tid) && Sleeping(tid));
+    char buffer[4] = {};
+    TOverlapped& read = Record();
+    EXPECT_EQ(Platform.ReadFile(Port, buffer, 4, &Count, &read), WinError::IoPending);
+    // Watched without a call into the device, which would expire the read itself.
+    const auto done = [&] { return std::atomic_ref(read.Internal).load() != RecordPending; };
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (!done() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(done());
+    EXPECT_EQ(read.InternalHigh, 0u);
+    EXPECT_TRUE(Pty.WriteAll("x")); // ends the wait
+    waiter.join();
+    EXPECT_EQ(result, Wait::Object0);
 }
 
 } // namespace
