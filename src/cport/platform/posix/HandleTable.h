@@ -4,6 +4,7 @@
 
 #include "platform/ComPlatform.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -35,37 +36,19 @@ public:
     TOsError Lookup(THandle AHandle, const std::shared_ptr<T>*& AObject) {
         // Every call of the platform looks its handles up, several per event of a port: a
         // thread's last few lookups are taken again without the lock while no handle has been
-        // closed since (handles are never reused, so an open one names the same object).
-        struct TCached {
-            std::uint64_t Table = 0;
-            std::uint64_t Closes = 0;
-            THandle Handle = 0;
-            std::shared_ptr<T> Object;
-        };
-        thread_local std::array<TCached, 4> cache;
-        thread_local std::size_t next = 0;
+        // closed since (handles are never reused, so an open one names the same object). The
+        // last one found comes first: a port's calls mostly name the same device.
+        TCache<T>& cache = Cache<T>();
         const std::uint64_t closes = FCloses.load(std::memory_order_acquire);
-        for (const TCached& cached : cache) {
-            if (cached.Table == FId && cached.Handle == AHandle && cached.Closes == closes) {
-                AObject = &cached.Object;
-                return 0;
-            }
+        for (std::size_t i = 0; i < cache.size(); ++i) {
+            TCached<T>& cached = cache[i];
+            if (cached.Handle != AHandle || cached.Table != FId || cached.Closes != closes)
+                continue;
+            if (i != 0) std::swap(cache[0], cached);
+            AObject = &cache[0].Object;
+            return 0;
         }
-        std::shared_ptr<T> found;
-        {
-            std::lock_guard lock(FLock);
-            const auto entry = FHandles.find(AHandle);
-            if (entry == FHandles.end()) return WinError::InvalidHandle;
-            auto* object = std::get_if<std::shared_ptr<T>>(&entry->second);
-            if (object == nullptr) return WinError::InvalidHandle;
-            found = *object;
-        }
-        // The entry replaced lets its object go here, outside the table's lock.
-        TCached& slot = cache[next];
-        next = (next + 1) % cache.size();
-        slot = {FId, closes, AHandle, std::move(found)};
-        AObject = &slot.Object;
-        return 0;
+        return Fetch(AHandle, closes, cache, AObject);
     }
     // The same with a reference of the caller's own.
     template <typename T>
@@ -81,6 +64,41 @@ public:
 
 private:
     using TObject = std::variant<std::shared_ptr<TDevice>, std::shared_ptr<TEvent>>;
+    template <typename T>
+    struct TCached {
+        THandle Handle = 0;
+        std::uint64_t Table = 0;
+        std::uint64_t Closes = 0;
+        std::shared_ptr<T> Object;
+    };
+    template <typename T>
+    using TCache = std::array<TCached<T>, 4>;
+
+    template <typename T>
+    static TCache<T>& Cache() {
+        thread_local TCache<T> cache;
+        return cache;
+    }
+
+    // A lookup the cache missed: the table's entry becomes the cache's first, the last goes.
+    template <typename T>
+    [[gnu::noinline]] TOsError Fetch(THandle AHandle, std::uint64_t ACloses, TCache<T>& ACache,
+                                     const std::shared_ptr<T>*& AObject) {
+        std::shared_ptr<T> found;
+        {
+            std::lock_guard lock(FLock);
+            const auto entry = FHandles.find(AHandle);
+            if (entry == FHandles.end()) return WinError::InvalidHandle;
+            auto* object = std::get_if<std::shared_ptr<T>>(&entry->second);
+            if (object == nullptr) return WinError::InvalidHandle;
+            found = *object;
+        }
+        // The entry dropped lets its object go here, outside the table's lock.
+        std::rotate(ACache.rbegin(), ACache.rbegin() + 1, ACache.rend());
+        ACache[0] = {AHandle, FId, ACloses, std::move(found)};
+        AObject = &ACache[0].Object;
+        return 0;
+    }
     THandle AddObject(TObject AObject);
 
     std::mutex FLock;

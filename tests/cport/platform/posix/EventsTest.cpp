@@ -150,6 +150,17 @@ TEST_F(TEventsTest, AClosedHandleFailsOnEveryThreadThatUsedIt) {
     EXPECT_EQ(Platform.ResetEvent(event), WinError::InvalidHandle);
 }
 
+// More handles than a thread keeps, taken in an order that finds them at every place of
+// what it keeps and drops each in turn: every lookup must still find its own event.
+TEST_F(TEventsTest, LookupsOfMoreHandlesThanAThreadKeepsFindEachItsOwnEvent) {
+    std::vector<THandle> events;
+    for (int i = 0; i < 7; ++i)
+        events.push_back(NewEvent(true, i % 2 == 1));
+    for (const int i : {0, 1, 2, 3, 1, 3, 0, 4, 5, 6, 2, 6, 1, 0, 5, 3, 4, 4, 2})
+        EXPECT_EQ(Wait({events[i]}, false, 0), i % 2 == 1 ? Wait::Object0 : Wait::Timeout)
+            << "event " << i;
+}
+
 TEST_F(TEventsTest, InvalidHandlesAndCountsFail) {
     const THandle event = NewEvent();
     std::uint32_t result = 0;
