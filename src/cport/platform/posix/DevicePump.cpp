@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include <linux/serial.h>
 #include <poll.h>
@@ -54,7 +55,7 @@ std::size_t TByteQueue::Take(std::uint8_t* ADest, std::size_t AMax) {
     if (count == 0) return 0;
     const std::size_t first = std::min(count, FBuffer.size() - FHead);
     std::memcpy(ADest, FBuffer.data() + FHead, first);
-    std::memcpy(ADest + first, FBuffer.data(), count - first);
+    if (count > first) std::memcpy(ADest + first, FBuffer.data(), count - first);
     FHead = (FHead + count) % FBuffer.size();
     FCount -= count;
     return count;
@@ -369,11 +370,11 @@ void TDevice::PostEvents(std::uint32_t AEvents) {
     POp op = std::move(FWaitOp);
     op->Events = events | FHistory;
     FHistory = 0;
-    if (op->Linked) {
-        FWaitLink = op->Event;
-        op->Linked = false;
-    }
+    // The link stays for the next wait, which mostly names the same event; a completed
+    // operation needs its event no more.
+    const bool linked = std::exchange(op->Linked, false);
     Complete(*op, 0);
+    if (linked) FWaitLink = std::move(op->Event);
     // Kept for the next wait unless a blocked caller still holds it (copies are made under
     // the lock, so a count of one is exact).
     if (op.use_count() == 1) {

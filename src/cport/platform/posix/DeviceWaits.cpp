@@ -154,20 +154,23 @@ TOsError TDevice::WaitEvent(std::uint32_t* AEvtMask, TOverlapped* AOverlapped,
         op = std::make_shared<TOp>();
     op->Kind = TOp::TKind::WaitEvent;
     op->Overlapped = AOverlapped;
-    op->Event = AEvent;
     op->EvtMask = AEvtMask;
     if ((FHistory & FMask) != 0) {
+        op->Event = AEvent;
         op->Events = FHistory & FMask;
         FHistory = 0;
         Complete(*op, 0);
     } else {
         FWaitOp = op;
         // The last wait's link serves this one when it is the same event.
-        if (FWaitLink && FWaitLink == AEvent)
+        if (FWaitLink && FWaitLink == AEvent) {
+            op->Event = std::move(FWaitLink);
             op->Linked = true;
-        else if (FWaitLink)
-            FWaitLink->Unlink(this);
-        FWaitLink.reset();
+        } else {
+            if (FWaitLink) FWaitLink->Unlink(this);
+            FWaitLink.reset();
+            op->Event = AEvent;
+        }
     }
     return Start(*op, scope.Lock(), nullptr);
 }
