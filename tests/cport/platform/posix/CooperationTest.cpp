@@ -18,6 +18,18 @@ class TCooperationTest : public TPortTest {
 protected:
     std::uint32_t Count = 0;
     std::uint32_t Mask = 0;
+    std::atomic<pid_t> WaiterId{0};
+
+    // A thread asleep in a wait for AEvent (10 s at most); AResult gets what the wait returned.
+    std::thread AsleepOn(THandle AEvent, std::uint32_t& AResult) {
+        WaiterId = 0;
+        std::thread waiter([this, AEvent, &AResult] {
+            WaiterId = ::gettid();
+            EXPECT_EQ(Platform.WaitForSingleObject(AEvent, 10000, AResult), 0u);
+        });
+        EXPECT_TRUE(Started(WaiterId) && Sleeping(WaiterId));
+        return waiter;
+    }
 };
 
 TEST_F(TCooperationTest, AWaiterOnAFullQueueWakesWhenAnotherThreadMakesRoom) {
@@ -33,13 +45,8 @@ TEST_F(TCooperationTest, AWaiterOnAFullQueueWakesWhenAnotherThreadMakesRoom) {
 
     TOverlapped& wait = Record();
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
-    std::atomic<pid_t> tid{0};
     std::uint32_t result = 0;
-    std::thread waiter([&] {
-        tid = ::gettid();
-        EXPECT_EQ(Platform.WaitForSingleObject(wait.hEvent, 10000, result), 0u);
-    });
-    EXPECT_TRUE(Started(tid) && Sleeping(tid));
+    std::thread waiter = AsleepOn(wait.hEvent, result);
     char buffer[512];
     TOverlapped& read = Record();
     EXPECT_EQ(Platform.ReadFile(Port, buffer, sizeof buffer, &Count, &read), 0u);
@@ -75,13 +82,8 @@ TEST_F(TCooperationTest, TwoThreadsWaitingOnOneDeviceBothComplete) {
 TEST_F(TCooperationTest, AnOperationStartedOnAnAwaitedEventIsDrivenByItsWaiter) {
     OpenConfigured(true, {0, 0, 0, 0, 0});
     TOverlapped& read = Record();
-    std::atomic<pid_t> tid{0};
     std::uint32_t result = 0;
-    std::thread waiter([&] {
-        tid = ::gettid();
-        EXPECT_EQ(Platform.WaitForSingleObject(read.hEvent, 10000, result), 0u);
-    });
-    EXPECT_TRUE(Started(tid) && Sleeping(tid));
+    std::thread waiter = AsleepOn(read.hEvent, result);
     // Only the waiter, already asleep, can take the device's bytes to this read.
     char buffer[3] = {};
     EXPECT_EQ(Platform.ReadFile(Port, buffer, 3, &Count, &read), WinError::IoPending);
@@ -98,13 +100,8 @@ TEST_F(TCooperationTest, AWaiterAsleepTakesUpTheDeadlineOfAReadStartedAfterIt) {
     ASSERT_EQ(Platform.SetCommMask(Port, EvMask::RxChar), 0u);
     TOverlapped& wait = Record();
     ASSERT_EQ(Platform.WaitCommEvent(Port, &Mask, &wait), WinError::IoPending);
-    std::atomic<pid_t> tid{0};
     std::uint32_t result = 0;
-    std::thread waiter([&] {
-        tid = ::gettid();
-        EXPECT_EQ(Platform.WaitForSingleObject(wait.hEvent, 10000, result), 0u);
-    });
-    EXPECT_TRUE(Started(tid) && Sleeping(tid));
+    std::thread waiter = AsleepOn(wait.hEvent, result);
     char buffer[4] = {};
     TOverlapped& read = Record();
     EXPECT_EQ(Platform.ReadFile(Port, buffer, 4, &Count, &read), WinError::IoPending);
