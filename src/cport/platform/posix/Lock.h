@@ -25,11 +25,6 @@ public:
                                             std::memory_order_relaxed))
             LockContended(state);
     }
-    bool try_lock() noexcept {
-        int state = Free;
-        return FState.compare_exchange_strong(state, Held, std::memory_order_acquire,
-                                              std::memory_order_relaxed);
-    }
     void unlock() noexcept {
         if (FState.exchange(Free, std::memory_order_release) == Contended)
             Futex(FUTEX_WAKE_PRIVATE, 1);
