@@ -252,8 +252,8 @@ TOsError TDevice::Write(const void* ABuffer, std::uint32_t ACount, std::uint32_t
         Complete(*op, 0);
         if (ACount > 0) OutputDrained(now);
     } else {
+        // Its activation marks the device; one queued behind is polled for already.
         FWrites.push_back(op);
-        FRequestGrew = true;
         if (FWrites.size() == 1) Activate(*op, now);
     }
     return Start(*op, scope.Lock(), ATransferred);
