@@ -1,46 +1,13 @@
 #include "CPortSetup.h"
 
+#include "UpdateBracket.h"
+
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 
 namespace cport {
-
-namespace {
-
-// Opens the port's update bracket and makes sure it is closed again, also when an error leaves:
-// a bracket left open would keep every later setting from reaching the device.
-class TUpdateBracket {
-public:
-    explicit TUpdateBracket(TCustomComPort& APort)
-        : FPort(APort) {
-        FPort.BeginUpdate();
-    }
-    ~TUpdateBracket() {
-        if (!FOpen) return;
-        // Only reached while an error leaves; that error is the one to report, so a second
-        // one from applying the settings here is dropped.
-        try {
-            FPort.EndUpdate();
-        } catch (...) {
-        }
-    }
-    TUpdateBracket(const TUpdateBracket&) = delete;
-    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
-
-    // Closes the bracket; the port's errors in applying the settings pass out.
-    void Close() {
-        FOpen = false;
-        FPort.EndUpdate();
-    }
-
-private:
-    TCustomComPort& FPort;
-    bool FOpen = true;
-};
-
-} // namespace
 
 TComSetupFrm::TComSetupFrm(QWidget* AParent)
     : QDialog(AParent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |

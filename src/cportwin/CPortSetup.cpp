@@ -1,6 +1,7 @@
 #include "CPortSetup.h"
 
 #include "MainThread.h"
+#include "UpdateBracket.h"
 
 #include <cstdint>
 #include <cwchar>
@@ -20,36 +21,6 @@ enum : int {
     IdGroup = 100,
     IdLabel = 110,
     IdCombo = 120
-};
-
-// Opens the port's update bracket and makes sure it is closed again, also when an error leaves:
-// a bracket left open would keep every later setting from reaching the device.
-class TUpdateBracket {
-public:
-    explicit TUpdateBracket(TCustomComPort& APort)
-        : FPort(APort) {
-        FPort.BeginUpdate();
-    }
-    ~TUpdateBracket() {
-        if (!FOpen) return;
-        // Only reached while an error leaves; that error is the one to report, so a second
-        // one from applying the settings here is dropped.
-        try {
-            FPort.EndUpdate();
-        } catch (...) {
-        }
-    }
-    TUpdateBracket(const TUpdateBracket&) = delete;
-    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
-
-    void Close() {
-        FOpen = false;
-        FPort.EndUpdate();
-    }
-
-private:
-    TCustomComPort& FPort;
-    bool FOpen = true;
 };
 
 HWND Control(HWND AParent, const wchar_t* AClass, const wchar_t* AText, DWORD AStyle, int AId,
