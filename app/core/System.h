@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quendal {
@@ -33,9 +34,16 @@ public:
     TFile() = default;
     TFile(const TFile&) = delete;
     TFile& operator=(const TFile&) = delete;
-    TFile(TFile&& AOther) noexcept;
-    TFile& operator=(TFile&& AOther) noexcept;
-    ~TFile();
+    TFile(TFile&& AOther) noexcept
+        : FHandle(std::exchange(AOther.FHandle, -1)) {}
+    TFile& operator=(TFile&& AOther) noexcept {
+        if (this != &AOther) {
+            Close();
+            FHandle = std::exchange(AOther.FHandle, -1);
+        }
+        return *this;
+    }
+    ~TFile() { Close(); }
 
     static TFile Open(const std::string& APath, TMode AMode, TFileError& AError);
 

@@ -26,24 +26,6 @@ int Fd(std::intptr_t AHandle) {
 
 } // namespace
 
-TFile::TFile(TFile&& AOther) noexcept
-    : FHandle(AOther.FHandle) {
-    AOther.FHandle = -1;
-}
-
-TFile& TFile::operator=(TFile&& AOther) noexcept {
-    if (this != &AOther) {
-        Close();
-        FHandle = AOther.FHandle;
-        AOther.FHandle = -1;
-    }
-    return *this;
-}
-
-TFile::~TFile() {
-    Close();
-}
-
 TFile TFile::Open(const std::string& APath, TMode AMode, TFileError& AError) {
     int flags = O_CLOEXEC;
     switch (AMode) {

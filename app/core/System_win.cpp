@@ -47,24 +47,6 @@ HANDLE Handle(std::intptr_t AValue) {
 
 } // namespace
 
-TFile::TFile(TFile&& AOther) noexcept
-    : FHandle(AOther.FHandle) {
-    AOther.FHandle = -1;
-}
-
-TFile& TFile::operator=(TFile&& AOther) noexcept {
-    if (this != &AOther) {
-        Close();
-        FHandle = AOther.FHandle;
-        AOther.FHandle = -1;
-    }
-    return *this;
-}
-
-TFile::~TFile() {
-    Close();
-}
-
 TFile TFile::Open(const std::string& APath, TMode AMode, TFileError& AError) {
     DWORD access = GENERIC_READ | GENERIC_WRITE, disposition = OPEN_EXISTING;
     switch (AMode) {
