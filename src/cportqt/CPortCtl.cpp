@@ -1,6 +1,7 @@
 #include "CPortCtl.h"
 
 #include "MainThread.h"
+#include "RemovalWatch.h"
 
 #include <QHeaderView>
 #include <QIntValidator>
@@ -46,40 +47,11 @@ private:
     QComboBox& FCombo;
 };
 
-// Hears the removal notice of the bound port on the combo box's behalf: the combo box is a Qt
-// object, not a component.
-class TComComboBox::TRemovalNotice : public TComponent {
-public:
-    explicit TRemovalNotice(TComComboBox& ACombo)
-        : TComponent(nullptr)
-        , FCombo(ACombo) {}
-
-    // Asks APort (none: nobody) for its removal notice; notices about ports watched before are
-    // ignored from now on.
-    void Watch(TComponent* APort) {
-        FWatched = APort;
-        if (APort != nullptr) APort->FreeNotification(this);
-    }
-
-protected:
-    void Notification(TComponent* AComponent, TOperation AOperation) override {
-        TComponent::Notification(AComponent, AOperation);
-        // Compared as components: by now the port's own destructor has run.
-        if (AOperation != opRemove || AComponent != FWatched) return;
-        FWatched = nullptr;
-        FCombo.PortRemoved();
-    }
-
-private:
-    TComComboBox& FCombo;
-    TComponent* FWatched = nullptr;
-};
-
 TComComboBox::TComComboBox(QWidget* AParent)
     : QComboBox(AParent)
     , FComSelect(std::make_unique<TComSelect>())
     , FItems(std::make_unique<TItems>(*this))
-    , FRemovalNotice(std::make_unique<TRemovalNotice>(*this)) {
+    , FRemovalWatch(std::make_unique<TRemovalWatch>([this] { PortRemoved(); })) {
     FComSelect->SetItems(FItems.get());
     setEditable(false);
     // activated, unlike currentIndexChanged, comes only from the user's picks.
@@ -108,7 +80,7 @@ TCustomComPort* TComComboBox::ComPort() const {
 void TComComboBox::SetComPort(TCustomComPort* AValue) {
     if (AValue == FComSelect->ComPort()) return;
     FComSelect->SetComPort(AValue);
-    FRemovalNotice->Watch(AValue);
+    FRemovalWatch->Watch(AValue);
     if (AValue != nullptr) UpdateSettings();
 }
 

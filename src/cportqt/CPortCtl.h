@@ -12,6 +12,8 @@
 
 namespace cport {
 
+class TRemovalWatch;
+
 // A drop-down list bound to one setting of one port. It shows the port's value when bound,
 // takes the user's picks into its selector, and writes them to the port when asked or, with
 // AutoApply, at once. When the bound port is destroyed the binding is cleared. For cpPort and
@@ -57,7 +59,6 @@ protected:
 
 private:
     class TItems;
-    class TRemovalNotice;
 
     void UserPicked();
     void EditingFinished();
@@ -69,7 +70,7 @@ private:
 
     std::unique_ptr<TComSelect> FComSelect;
     std::unique_ptr<TItems> FItems;
-    std::unique_ptr<TRemovalNotice> FRemovalNotice;
+    std::unique_ptr<TRemovalWatch> FRemovalWatch;
     bool FTyped = false; // the user typed since the selector last took a value
 };
 

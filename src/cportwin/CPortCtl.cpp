@@ -1,6 +1,7 @@
 #include "CPortCtl.h"
 
 #include "MainThread.h"
+#include "RemovalWatch.h"
 #include "WinText.h"
 
 namespace cport {
@@ -44,41 +45,13 @@ private:
     TComComboBox& FCombo;
 };
 
-// Hears the removal notice of the bound port on the combo box's behalf: the combo box is a
-// window, not a component.
-class TComComboBox::TRemovalNotice : public TComponent {
-public:
-    explicit TRemovalNotice(TComComboBox& ACombo)
-        : TComponent(nullptr)
-        , FCombo(ACombo) {}
-
-    // Asks APort (none: nobody) for its removal notice; notices about ports watched before
-    // are ignored from now on.
-    void Watch(TComponent* APort) {
-        FWatched = APort;
-        if (APort != nullptr) APort->FreeNotification(this);
-    }
-
-protected:
-    void Notification(TComponent* AComponent, TOperation AOperation) override {
-        TComponent::Notification(AComponent, AOperation);
-        if (AOperation != opRemove || AComponent != FWatched) return;
-        FWatched = nullptr;
-        FCombo.PortRemoved();
-    }
-
-private:
-    TComComboBox& FCombo;
-    TComponent* FWatched = nullptr;
-};
-
 TComComboBox::TComComboBox(HWND AParent, int AId, int ALeft, int ATop, int AWidth, int AHeight)
     : FParent(AParent)
     , FId(AId)
     , FPlace{ALeft, ATop, ALeft + AWidth, ATop + AHeight}
     , FComSelect(std::make_unique<TComSelect>())
     , FItems(std::make_unique<TItems>(*this))
-    , FRemovalNotice(std::make_unique<TRemovalNotice>(*this)) {
+    , FRemovalWatch(std::make_unique<TRemovalWatch>([this] { PortRemoved(); })) {
     FComSelect->SetItems(FItems.get());
     CreateBox(false);
 }
@@ -157,7 +130,7 @@ void TComComboBox::UpdateSettings() {
 void TComComboBox::SetComPort(TCustomComPort* AValue) {
     if (AValue == FComSelect->ComPort()) return;
     FComSelect->SetComPort(AValue);
-    FRemovalNotice->Watch(AValue);
+    FRemovalWatch->Watch(AValue);
     if (AValue != nullptr) UpdateSettings();
 }
 

@@ -17,6 +17,8 @@
 
 namespace cport {
 
+class TRemovalWatch;
+
 class TComComboBox {
 public:
     // Creates the box as child AId of AParent at the given place (the height includes the
@@ -68,7 +70,6 @@ public:
 
 private:
     class TItems;
-    class TRemovalNotice;
 
     // Makes the box's window, typable or not; a box that changes between the two is made anew,
     // since a combo box cannot change that style.
@@ -85,7 +86,7 @@ private:
     bool FTyped = false; // the user typed since the selector last took a value
     std::unique_ptr<TComSelect> FComSelect;
     std::unique_ptr<TItems> FItems;
-    std::unique_ptr<TRemovalNotice> FRemovalNotice;
+    std::unique_ptr<TRemovalWatch> FRemovalWatch;
     std::function<void()> FOnChange;
 };
 
