@@ -8,7 +8,7 @@
 namespace cport {
 
 // Hears the removal notice of one component on behalf of an object that is not a component (a
-// Qt widget, a window) and tells it through ARemoved. Not installed.
+// Qt widget, a window) and tells it through ARemoved.
 class TRemovalWatch : public TComponent {
 public:
     explicit TRemovalWatch(std::function<void()> ARemoved)

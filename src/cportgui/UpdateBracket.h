@@ -6,7 +6,7 @@ namespace cport {
 
 // Opens the port's update bracket and makes sure it is closed again, also when an error leaves:
 // a bracket left open would keep every later setting from reaching the device. For the setup
-// dialogs of both toolkits; not installed.
+// dialogs of both toolkits.
 class TUpdateBracket {
 public:
     explicit TUpdateBracket(TCustomComPort& APort)
